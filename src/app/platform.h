@@ -1,0 +1,58 @@
+// Everything that differs between operating systems: arguments, reading the
+// input, writing the output safely, line ends and console text. Paths and
+// texts are UTF-8 throughout.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace cubewright {
+
+/// The line end of text documents on this platform: LF, or CR LF on Windows.
+extern const std::string_view native_line_end;
+
+/// What went wrong with a file: what failed ("cannot open input") and the
+/// system's reason ("No such file or directory").
+struct io_failure {
+  std::string what;
+  std::string reason;
+};
+
+/// The arguments after the program name, as UTF-8.
+std::vector<std::string> command_line_arguments(int argc, char** argv);
+
+/// Reads a whole file in binary. On failure `contents` is unspecified.
+bool read_whole_file(const std::string& path, std::string& contents, io_failure& failure);
+
+/// An output being written. A regular file (or a path that does not exist
+/// yet) is written to a temporary file beside it, which replaces it in one
+/// step on commit; symbolic links are followed, so the file they point to is
+/// replaced. Devices and pipes are written straight into.
+struct output_file {
+  std::intptr_t handle = -1;
+  std::string target_path;  // the file that is replaced, links resolved
+  std::string temp_path;    // empty when written straight into
+};
+
+/// Opens `path` for writing as above. The old file, if any, is untouched
+/// until commit_output_file succeeds.
+bool open_output_file(const std::string& path, output_file& file, io_failure& failure);
+
+/// Writes all of the bytes or fails.
+bool write_output_file(output_file& file, const char* data, std::size_t size, io_failure& failure);
+
+/// Closes the file and puts it in place of the old one. On failure the
+/// temporary file is gone and the old file is as it was.
+bool commit_output_file(output_file& file, io_failure& failure);
+
+/// Closes the file and removes the temporary file; the old file stays as it
+/// was. Safe to call more than once.
+void discard_output_file(output_file& file);
+
+/// Writes one line, and a line end, to standard error, readable on a console.
+void print_error_line(std::string_view text);
+
+}  // namespace cubewright

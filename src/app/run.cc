@@ -1,0 +1,74 @@
+#include "app/run.h"
+
+#include <cstdio>
+#include <optional>
+
+#include "app/conversion.h"
+#include "app/options.h"
+#include "app/platform.h"
+
+namespace cubewright {
+namespace {
+
+void print_usage() {
+  for (std::string_view line : usage_lines) {
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+  }
+}
+
+int report(const io_failure& failure, const std::string& path) {
+  print_error_line("cubewright: " + failure.what + ": " + path + ": " + failure.reason);
+  return 1;
+}
+
+struct file_sink_state {
+  output_file* file;
+  io_failure* failure;
+};
+
+bool write_to_file(void* context, const char* data, std::size_t size) {
+  auto* state = static_cast<file_sink_state*>(context);
+  return write_output_file(*state->file, data, size, *state->failure);
+}
+
+}  // namespace
+
+int run_conversion(const std::vector<std::string>& arguments) {
+  if (wants_usage(arguments)) {
+    print_usage();
+    return 0;
+  }
+  const conversion_options options = parse_options(arguments);
+
+  // The whole input is read before the output is opened, so an output path
+  // that names the input converts the file in place.
+  std::string input;
+  io_failure failure;
+  if (!read_whole_file(options.input_csv, input, failure)) {
+    return report(failure, options.input_csv);
+  }
+  const token_list tokens = read_token_list(input);
+  const std::optional<grid_size> size = parse_grid_size(tokens);
+  if (!size) {
+    return report(
+        {"cannot read grid size", "fewer than three fields (the header needs x, y and z sizes)"},
+        options.input_csv);
+  }
+
+  output_file output;
+  if (!open_output_file(options.output_xml, output, failure)) {
+    return report(failure, options.output_xml);
+  }
+  file_sink_state state{&output, &failure};
+  const output_sink sink{&state, &write_to_file};
+  if (!write_model(tokens, *size, options, native_line_end, sink)) {
+    discard_output_file(output);
+    return report(failure, options.output_xml);
+  }
+  if (!commit_output_file(output, failure)) return report(failure, options.output_xml);
+  return 0;
+}
+
+}  // namespace cubewright

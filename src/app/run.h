@@ -1,0 +1,15 @@
+// The program's run: usage or one conversion, as the exit status tells.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace cubewright {
+
+/// Runs the program on its arguments (those after the program name) and
+/// returns the exit status: 0 after the usage text or a conversion, 1 after a
+/// failure, which is reported in one line on standard error. An existing
+/// output is only ever replaced by a complete document.
+int run_conversion(const std::vector<std::string>& arguments);
+
+}  // namespace cubewright

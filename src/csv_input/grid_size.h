@@ -1,0 +1,29 @@
+// The grid header of an export, and the decimal numbers it is written in.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+#include "csv_input/token_list.h"
+
+namespace cubewright {
+
+/// The declared cell counts along x, y and z. Zero and negative sizes are
+/// kept as they are; the cell walk defines what they mean.
+struct grid_size {
+  std::int32_t size_x = 0;
+  std::int32_t size_y = 0;
+  std::int32_t size_z = 0;
+};
+
+/// Converts text the way atoi does: leading white space, an optional sign,
+/// then decimal digits up to the first other character; 0 without a leading
+/// digit. Never fails: values beyond 32 bits saturate to the nearest limit.
+std::int32_t parse_decimal(std::string_view text);
+
+/// The sizes from the first three tokens, or nothing when the list holds
+/// fewer than three.
+std::optional<grid_size> parse_grid_size(const token_list& tokens);
+
+}  // namespace cubewright

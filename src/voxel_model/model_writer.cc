@@ -1,0 +1,85 @@
+#include "voxel_model/model_writer.h"
+
+#include <cstring>
+
+#include "voxel_model/format_number.h"
+
+namespace cubewright {
+namespace {
+
+// Room for the longest voxel line: fixed text, six numbers and a line end.
+constexpr std::size_t max_line = 64 + 6 * max_number_text + 16;
+
+void flush(model_writer& writer) {
+  if (!writer.failed && writer.used != 0) {
+    writer.failed = !writer.sink.write(writer.sink.context, writer.buffer.data(), writer.used);
+  }
+  writer.used = 0;
+}
+
+// Makes room for one line; returns where it goes.
+char* reserve_line(model_writer& writer) {
+  if (writer.buffer.size() - writer.used < max_line) flush(writer);
+  return writer.buffer.data() + writer.used;
+}
+
+char* append(char* out, std::string_view text) {
+  std::memcpy(out, text.data(), text.size());
+  return out + text.size();
+}
+
+void write_line(model_writer& writer, std::string_view text) {
+  char* out = reserve_line(writer);
+  out = append(out, text);
+  out = append(out, writer.line_end);
+  writer.used = static_cast<std::size_t>(out - writer.buffer.data());
+}
+
+char* append_attribute(char* out, std::string_view name, float value) {
+  out = append(out, name);
+  out += format_number(value, out);
+  *out++ = '"';
+  *out++ = ' ';
+  return out;
+}
+
+}  // namespace
+
+model_writer open_model_writer(output_sink sink, std::string_view line_end,
+                               std::size_t block_size) {
+  model_writer writer;
+  writer.sink = sink;
+  writer.line_end = line_end;
+  writer.buffer.resize(block_size < max_line ? max_line : block_size);
+  return writer;
+}
+
+void write_head(model_writer& writer) {
+  write_line(writer, "<model>");
+  write_line(writer, "<voxels>");
+}
+
+void write_voxel(model_writer& writer, const voxel_record& record) {
+  char* out = reserve_line(writer);
+  out = append(out, "<voxel ");
+  out = append_attribute(out, "x=\"", record.x);
+  out = append_attribute(out, "y=\"", record.y);
+  out = append_attribute(out, "z=\"", record.z);
+  out = append_attribute(out, "r=\"", record.r);
+  out = append_attribute(out, "g=\"", record.g);
+  out = append_attribute(out, "b=\"", record.b);
+  out = append(out, "a=\"1.0\" />");
+  out = append(out, writer.line_end);
+  writer.used = static_cast<std::size_t>(out - writer.buffer.data());
+}
+
+bool write_tail(model_writer& writer) {
+  write_line(writer, "</voxels>");
+  write_line(writer, "<skeleton />");
+  write_line(writer, "<skeletonVoxelBindings />");
+  write_line(writer, "</model>");
+  flush(writer);
+  return !writer.failed;
+}
+
+}  // namespace cubewright
