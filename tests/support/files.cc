@@ -12,18 +12,15 @@ namespace fs = std::filesystem;
 
 namespace {
 
-fs::path to_path(const std::string& utf8) {
-  return fs::u8path(utf8);
-}
+fs::path to_path(const std::string& utf8) { return fs::u8path(utf8); }
 
 }  // namespace
 
 scratch_folder::scratch_folder() {
   static std::atomic<int> counter{0};
   const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-  const fs::path folder = fs::temp_directory_path() /
-                          ("cubewright-test-" + std::to_string(stamp) + "-" +
-                           std::to_string(counter++));
+  const fs::path folder = fs::temp_directory_path() / ("cubewright-test-" + std::to_string(stamp) +
+                                                       "-" + std::to_string(counter++));
   fs::create_directories(folder);
   path = folder.u8string();
 }
@@ -60,6 +57,18 @@ void write_file(const std::string& path, const std::string& contents) {
 bool file_exists(const std::string& path) {
   std::error_code ignored;
   return fs::exists(fs::symlink_status(to_path(path), ignored));
+}
+
+void make_folder(const std::string& path) { fs::create_directories(to_path(path)); }
+
+std::string native_document(const std::string& lf_text) {
+  if (!CUBEWRIGHT_TEST_CRLF_DOCUMENTS) return lf_text;
+  std::string text;
+  for (char c : lf_text) {
+    if (c == '\n') text += '\r';
+    text += c;
+  }
+  return text;
 }
 
 }  // namespace cubewright_test

@@ -24,5 +24,10 @@ struct scratch_folder {
 std::string read_file(const std::string& path);
 void write_file(const std::string& path, const std::string& contents);
 bool file_exists(const std::string& path);
+void make_folder(const std::string& path);
+
+/// A document written with LF line ends, as the tool writes it on this
+/// platform (CR LF on Windows).
+std::string native_document(const std::string& lf_text);
 
 }  // namespace cubewright_test
