@@ -16,10 +16,14 @@ const std::string_view native_line_end = "\n";
 
 namespace {
 
-// The temporary output that a signal handler must remove. Only a pointer to
-// the path is kept, so the handler does nothing but unlink() and re-raise.
+// The temporary output that a signal handler must remove. The handler only
+// reads these two and calls unlink() and raise(), which are safe in it; the
+// path is a copy owned here, so no caller's string can move under it.
 volatile std::sig_atomic_t have_pending_temp = 0;
-const char* pending_temp_path = nullptr;
+const char* volatile pending_temp_path = nullptr;
+std::string pending_temp;
+
+const int cleanup_signals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
 extern "C" void remove_temp_and_die(int signal_number) {
   if (have_pending_temp) unlink(pending_temp_path);
@@ -27,24 +31,46 @@ extern "C" void remove_temp_and_die(int signal_number) {
   std::raise(signal_number);
 }
 
-void watch_temp(const std::string& path) {
-  static bool handlers_installed = false;
-  pending_temp_path = path.c_str();
-  have_pending_temp = 1;
-  if (!handlers_installed) {
-    handlers_installed = true;
-    for (int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
-      struct sigaction action {};
-      action.sa_handler = remove_temp_and_die;
-      sigemptyset(&action.sa_mask);
-      struct sigaction previous {};
-      // A signal the caller chose to ignore stays ignored.
-      if (sigaction(signal_number, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN) {
-        continue;
-      }
-      sigaction(signal_number, &action, nullptr);
+void install_cleanup_handlers() {
+  static bool installed = false;
+  if (installed) return;
+  installed = true;
+  for (int signal_number : cleanup_signals) {
+    struct sigaction previous {};
+    // A signal the caller chose to ignore stays ignored.
+    if (sigaction(signal_number, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN) {
+      continue;
     }
+    struct sigaction action {};
+    action.sa_handler = remove_temp_and_die;
+    sigemptyset(&action.sa_mask);
+    sigaction(signal_number, &action, nullptr);
   }
+  // Past a file size limit, write() then fails with EFBIG and is reported,
+  // instead of the signal ending the process with the temporary file left.
+  std::signal(SIGXFSZ, SIG_IGN);
+}
+
+// Blocks the cleanup signals while the temporary file is created and
+// registered, so that no signal can land between the two.
+struct signals_blocked {
+  sigset_t previous;
+  signals_blocked() {
+    sigset_t blocked;
+    sigemptyset(&blocked);
+    for (int signal_number : cleanup_signals) sigaddset(&blocked, signal_number);
+    sigprocmask(SIG_BLOCK, &blocked, &previous);
+  }
+  ~signals_blocked() { sigprocmask(SIG_SETMASK, &previous, nullptr); }
+  signals_blocked(const signals_blocked&) = delete;
+  signals_blocked& operator=(const signals_blocked&) = delete;
+};
+
+void watch_temp(const std::string& path) {
+  have_pending_temp = 0;
+  pending_temp = path;
+  pending_temp_path = pending_temp.c_str();
+  have_pending_temp = 1;
 }
 
 void forget_temp() { have_pending_temp = 0; }
@@ -78,6 +104,30 @@ std::string resolve_links(std::string path) {
     path = target.front() == '/' ? target : parent_folder(path) + "/" + target;
   }
   return path;
+}
+
+// The descriptor that /dev/stdout, /dev/stderr, /dev/fd/N or /proc/self/fd/N
+// names, or -1. Such a stream was opened by whoever started us (a pipe, a
+// terminal, a file opened for appending) and is written through a copy of its
+// descriptor: its name cannot be replaced, and opening it again would start a
+// file at its beginning, or fail for a pipe.
+int standard_stream(const std::string& path) {
+  if (path == "/dev/stdout") return STDOUT_FILENO;
+  if (path == "/dev/stderr") return STDERR_FILENO;
+  for (const std::string_view prefix :
+       {std::string_view("/dev/fd/"), std::string_view("/proc/self/fd/")}) {
+    if (path.size() <= prefix.size() || path.size() > prefix.size() + 9 ||
+        path.compare(0, prefix.size(), prefix) != 0) {
+      continue;
+    }
+    int number = 0;
+    for (std::size_t i = prefix.size(); i < path.size(); ++i) {
+      if (path[i] < '0' || path[i] > '9') return -1;
+      number = number * 10 + (path[i] - '0');
+    }
+    return number;
+  }
+  return -1;
 }
 
 }  // namespace
@@ -119,45 +169,69 @@ bool read_whole_file(const std::string& path, std::string& contents, io_failure&
 
 bool open_output_file(const std::string& path, output_file& file, io_failure& failure) {
   file = output_file{};
-  if (!path.empty() && path.back() == '/') return fail(failure, "cannot create output", EISDIR);
-  file.target_path = resolve_links(path);
+  if (path.empty()) return fail(failure, "cannot create output", ENOENT);
+  if (path.back() == '/') return fail(failure, "cannot create output", EISDIR);
+  file.target_path = path;
 
-  struct stat status {};
-  mode_t mode = 0;
-  const bool exists = stat(file.target_path.c_str(), &status) == 0;
-  if (exists && S_ISDIR(status.st_mode)) return fail(failure, "cannot create output", EISDIR);
-  if (exists && !S_ISREG(status.st_mode)) {
-    // A device or a pipe cannot be replaced, only written into.
-    const int fd = open(file.target_path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+  const int stream = standard_stream(path);
+  if (stream >= 0) {
+    const int fd = fcntl(stream, F_DUPFD_CLOEXEC, 3);
     if (fd < 0) return fail(failure, "cannot open output", errno);
     file.handle = fd;
     return true;
   }
+
+  struct stat status {};
+  const bool exists = stat(path.c_str(), &status) == 0;
+  if (!exists && errno != ENOENT) return fail(failure, "cannot create output", errno);
+  if (exists && S_ISDIR(status.st_mode)) return fail(failure, "cannot create output", EISDIR);
+  if (exists && !S_ISREG(status.st_mode)) {
+    // A device or a pipe cannot be replaced, only written into.
+    const int fd = open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    if (fd < 0) return fail(failure, "cannot open output", errno);
+    file.handle = fd;
+    return true;
+  }
+  // A file the user may not write to is not replaced behind their back,
+  // although the folder would allow it.
+  if (exists && access(path.c_str(), W_OK) != 0) return fail(failure, "cannot open output", errno);
+
+  mode_t mode = 0;
   if (exists) {
-    mode = status.st_mode & 07777;
+    mode = status.st_mode & 0777;
   } else {
     const mode_t mask = umask(0);
     umask(mask);
     mode = 0666 & ~mask;
   }
 
-  const std::string folder = parent_folder(file.target_path);
+  file.target_path = resolve_links(path);
   const std::size_t slash = file.target_path.rfind('/');
+  const std::string folder = parent_folder(file.target_path);
   const std::string name =
       slash == std::string::npos ? file.target_path : file.target_path.substr(slash + 1);
-  std::string temp = folder + "/." + name + ".tmp-XXXXXX";
-  const int fd = mkstemp(temp.data());
-  if (fd < 0) return fail(failure, "cannot create output", errno);
-  file.handle = fd;
-  file.temp_path = temp;
-  watch_temp(file.temp_path);
-  fcntl(fd, F_SETFD, FD_CLOEXEC);
-  // Best effort: a file system without modes or owners still gets the
-  // document, only with its own defaults.
-  if (exists && fchown(fd, status.st_uid, status.st_gid) != 0) {
-    // Not ours to change (we are not root): keep our own.
+  // Shortened so that the temporary name stays within the usual 255 bytes.
+  std::string temp = folder + "/." + name.substr(0, 200) + ".tmp-XXXXXX";
+
+  install_cleanup_handlers();
+  {
+    const signals_blocked blocked;
+    const int fd = mkostemp(temp.data(), O_CLOEXEC);
+    if (fd < 0) return fail(failure, "cannot create output", errno);
+    file.handle = fd;
+    file.temp_path = temp;
+    watch_temp(file.temp_path);
   }
-  fchmod(fd, mode);
+  // Best effort: a file system without modes or owners still gets the
+  // document, only with its own defaults, and only root may give the file
+  // to another owner.
+  const int fd = static_cast<int>(file.handle);
+  if (exists && fchown(fd, status.st_uid, status.st_gid) != 0) {
+    // Not ours to change: the new file keeps our own owner.
+  }
+  if (fchmod(fd, mode) != 0) {
+    // Not ours to change: the new file keeps the mode it was created with.
+  }
   return true;
 }
 
