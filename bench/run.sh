@@ -1,0 +1,94 @@
+#!/usr/bin/env bash
+# Builds cubewright and its benchmarks in Release (build/bench), generates the
+# benchmark model, checks that cubewright and the plain baseline write the
+# same bytes, and prints a side-by-side table: cubewright, the plain baseline
+# and the I/O floor (reading the CSV to nowhere and copying the finished XML
+# with cat), median wall time over RUNS runs taken in turns, and peak memory.
+#
+#   bench/run.sh [SIDE...]     cells a side, 128 unless given; RUNS=7 by default
+#
+# With more than one side it ends with a table of how cost grows with size.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+runs=${RUNS:-7}
+sides=("$@")
+if [ ${#sides[@]} -eq 0 ]; then sides=(128); fi
+
+cmake --preset bench >/dev/null
+cmake --build --preset bench -- -j2 >/dev/null
+
+build=build/bench
+work=$build/models
+mkdir -p "$work"
+
+mib() { awk -v b="$1" 'BEGIN { printf "%.1f", b / 1048576 }'; }
+
+scaling=()
+for side in "${sides[@]}"; do
+  csv=$work/model-$side.csv
+  "$build/bench/generate_model" "$side" "$csv"
+  "$build/cubewright" "$csv" "$work/cubewright-$side.xml"
+  "$build/bench/plain_convert" "$csv" "$work/plain-$side.xml"
+  if ! cmp -s "$work/cubewright-$side.xml" "$work/plain-$side.xml"; then
+    echo "bench: cubewright and the plain baseline disagree on $csv" >&2
+    exit 1
+  fi
+  csv_bytes=$(wc -c <"$csv")
+  xml_bytes=$(wc -c <"$work/cubewright-$side.xml")
+  voxels=$(($(wc -l <"$work/cubewright-$side.xml") - 6))
+
+  # One line each: median seconds, peak KiB. Every run writes a new file.
+  mapfile -t results < <("$build/bench/measure_runs" "$runs" \
+    --remove="$work/timed-cubewright.xml" \
+    "$build/cubewright" "$csv" "$work/timed-cubewright.xml" -- \
+    --remove="$work/timed-plain.xml" \
+    "$build/bench/plain_convert" "$csv" "$work/timed-plain.xml" -- \
+    --remove="$work/timed-floor.xml" \
+    sh -c 'cat "$1" >/dev/null && cat "$2" >"$3"' floor \
+    "$csv" "$work/cubewright-$side.xml" "$work/timed-floor.xml")
+
+  echo
+  echo "Model: $side x $side x $side cells, $voxels filled;" \
+    "CSV $csv_bytes bytes ($(mib "$csv_bytes") MiB), XML $xml_bytes bytes ($(mib "$xml_bytes") MiB)."
+  echo "Median wall time of $runs runs taken in turns; peak resident memory of any run."
+  echo
+  awk -v csv="$csv_bytes" -v side="$side" '
+    { t[NR] = $1 * 1000; m[NR] = $2 / 1024 }
+    END {
+      input = csv / 1048576
+      printf "| %-36s | %10s | %12s | %16s |\n", "", "time (ms)", "vs I/O floor", "peak memory (MiB)"
+      printf "|%s|%s:|%s:|%s:|\n", "--------------------------------------", "------------", \
+        "--------------", "------------------"
+      printf "| %-36s | %10.1f | %11.2fx | %17.1f |\n", "cubewright", t[1], t[1] / t[3], m[1]
+      printf "| %-36s | %10.1f | %11.2fx | %17.1f |\n", "plain baseline (bench/plain_convert)", \
+        t[2], t[2] / t[3], m[2]
+      printf "| %-36s | %10.1f | %11.2fx | %17.1f |\n", "I/O floor (cat CSV, cat XML)", t[3], 1, m[3]
+      printf "\n"
+      printf "cubewright: %.2fx the I/O floor (target at most 2.0x) %s; %.1fx faster than the plain" \
+        " baseline (target at least 20x) %s;\n", t[1] / t[3], (t[1] / t[3] <= 2.0 ? "MET" : "MISSED"), \
+        t[2] / t[1], (t[2] / t[1] >= 20 ? "MET" : "MISSED")
+      printf "peak memory %.1f MiB = input %.1f MiB %+.1f MiB (target at most input + 8 MiB) %s.\n", \
+        m[1], input, m[1] - input, (m[1] - input <= 8 ? "MET" : "MISSED")
+    }' < <(printf '%s\n' "${results[@]}")
+  read -r seconds kib <<<"${results[0]}"
+  scaling+=("$side $csv_bytes $xml_bytes $seconds $kib")
+done
+
+if [ ${#sides[@]} -gt 1 ]; then
+  echo
+  echo "How cubewright's cost grows with the model:"
+  echo
+  printf '%s\n' "${scaling[@]}" | awk '
+    BEGIN {
+      printf "| %5s | %9s | %9s | %9s | %10s | %12s | %17s | %15s |\n", "side", "cells", \
+        "CSV (MiB)", "XML (MiB)", "time (ms)", "ms per MiB", "peak memory (MiB)", "over input (MiB)"
+      printf "|------:|----------:|----------:|----------:|-----------:|-------------:|" \
+        "------------------:|----------------:|\n"
+    }
+    {
+      csv = $2 / 1048576; ms = $4 * 1000; peak = $5 / 1024
+      printf "| %5d | %9d | %9.1f | %9.1f | %10.1f | %12.2f | %17.1f | %+15.1f |\n", $1, \
+        $1 * $1 * $1, csv, $3 / 1048576, ms, ms / csv, peak, peak - csv
+    }'
+fi
