@@ -53,23 +53,25 @@ for side in "${sides[@]}"; do
     "CSV $csv_bytes bytes ($(mib "$csv_bytes") MiB), XML $xml_bytes bytes ($(mib "$xml_bytes") MiB)."
   echo "Median wall time of $runs runs taken in turns; peak resident memory of any run."
   echo
-  awk -v csv="$csv_bytes" -v side="$side" '
+  awk -v csv="$csv_bytes" '
     { t[NR] = $1 * 1000; m[NR] = $2 / 1024 }
     END {
       input = csv / 1048576
-      printf "| %-36s | %10s | %12s | %16s |\n", "", "time (ms)", "vs I/O floor", "peak memory (MiB)"
-      printf "|%s|%s:|%s:|%s:|\n", "--------------------------------------", "------------", \
-        "--------------", "------------------"
-      printf "| %-36s | %10.1f | %11.2fx | %17.1f |\n", "cubewright", t[1], t[1] / t[3], m[1]
-      printf "| %-36s | %10.1f | %11.2fx | %17.1f |\n", "plain baseline (bench/plain_convert)", \
-        t[2], t[2] / t[3], m[2]
-      printf "| %-36s | %10.1f | %11.2fx | %17.1f |\n", "I/O floor (cat CSV, cat XML)", t[3], 1, m[3]
+      row = "| %-36s | %9s | %12s | %17s |\n"
+      printf row, "", "time (ms)", "vs I/O floor", "peak memory (MiB)"
+      printf "|%s|%s:|%s:|%s:|\n", "--------------------------------------", "----------", \
+        "-------------", "------------------"
+      row = "| %-36s | %9.1f | %11.2fx | %17.1f |\n"
+      printf row, "cubewright", t[1], t[1] / t[3], m[1]
+      printf row, "plain baseline (bench/plain_convert)", t[2], t[2] / t[3], m[2]
+      printf row, "I/O floor (cat CSV, cat XML)", t[3], 1, m[3]
       printf "\n"
-      printf "cubewright: %.2fx the I/O floor (target at most 2.0x) %s; %.1fx faster than the plain" \
-        " baseline (target at least 20x) %s;\n", t[1] / t[3], (t[1] / t[3] <= 2.0 ? "MET" : "MISSED"), \
-        t[2] / t[1], (t[2] / t[1] >= 20 ? "MET" : "MISSED")
-      printf "peak memory %.1f MiB = input %.1f MiB %+.1f MiB (target at most input + 8 MiB) %s.\n", \
-        m[1], input, m[1] - input, (m[1] - input <= 8 ? "MET" : "MISSED")
+      printf "cubewright takes %.2fx the I/O floor (target at most 2.0x): %s.\n", t[1] / t[3], \
+        (t[1] / t[3] <= 2.0 ? "met" : "MISSED")
+      printf "cubewright is %.1fx faster than the plain baseline (target at least 20x): %s.\n", \
+        t[2] / t[1], (t[2] / t[1] >= 20 ? "met" : "MISSED")
+      printf "cubewright peaks at %.1f MiB, input %.1f MiB %+.1f MiB (target at most + 8 MiB): %s.\n", \
+        m[1], input, m[1] - input, (m[1] - input <= 8 ? "met" : "MISSED")
     }' < <(printf '%s\n' "${results[@]}")
   read -r seconds kib <<<"${results[0]}"
   scaling+=("$side $csv_bytes $xml_bytes $seconds $kib")
@@ -81,14 +83,14 @@ if [ ${#sides[@]} -gt 1 ]; then
   echo
   printf '%s\n' "${scaling[@]}" | awk '
     BEGIN {
-      printf "| %5s | %9s | %9s | %9s | %10s | %12s | %17s | %15s |\n", "side", "cells", \
+      printf "| %5s | %9s | %9s | %9s | %9s | %10s | %17s | %16s |\n", "side", "cells", \
         "CSV (MiB)", "XML (MiB)", "time (ms)", "ms per MiB", "peak memory (MiB)", "over input (MiB)"
-      printf "|------:|----------:|----------:|----------:|-----------:|-------------:|" \
-        "------------------:|----------------:|\n"
+      printf "|------:|----------:|----------:|----------:|----------:|-----------:|" \
+        "------------------:|-----------------:|\n"
     }
     {
       csv = $2 / 1048576; ms = $4 * 1000; peak = $5 / 1024
-      printf "| %5d | %9d | %9.1f | %9.1f | %10.1f | %12.2f | %17.1f | %+15.1f |\n", $1, \
+      printf "| %5d | %9d | %9.1f | %9.1f | %9.1f | %10.2f | %17.1f | %+16.1f |\n", $1, \
         $1 * $1 * $1, csv, $3 / 1048576, ms, ms / csv, peak, peak - csv
     }'
 fi
