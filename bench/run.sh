@@ -85,23 +85,25 @@ for side in "${sides[@]}"; do
         over, verdict(over <= 8, "at most + 8 MiB")
     }' < <(printf '%s\n' "${results[@]}")
   read -r seconds kib <<<"${results[0]}"
-  scaling+=("$side $csv_bytes $xml_bytes $seconds $kib")
+  read -r plain_seconds _ <<<"${results[1]}"
+  read -r floor_seconds _ <<<"${results[2]}"
+  scaling+=("$side $csv_bytes $xml_bytes $seconds $kib $floor_seconds $plain_seconds")
 done
 
 if [ ${#sides[@]} -gt 1 ]; then
   echo
-  echo "How cubewright's cost grows with the model:"
+  echo "How cubewright's cost grows with the model (memory: peak, and beyond the input):"
   echo
   printf '%s\n' "${scaling[@]}" | awk '
     BEGIN {
-      printf "| %5s | %9s | %9s | %9s | %9s | %10s | %17s | %16s |\n", "side", "cells", \
-        "CSV (MiB)", "XML (MiB)", "time (ms)", "ms per MiB", "peak memory (MiB)", "over input (MiB)"
-      printf "|------:|----------:|----------:|----------:|----------:|-----------:|" \
-        "------------------:|-----------------:|\n"
+      printf "| %4s | %9s | %9s | %9s | %10s | %10s | %12s | %13s |\n", "side", "CSV (MiB)", \
+        "XML (MiB)", "time (ms)", "floor (ms)", "vs floor", "plain (ms)", "memory (MiB)"
+      printf "|-----:|----------:|----------:|----------:|-----------:|-----------:|" \
+        "-------------:|--------------:|\n"
     }
     {
       csv = $2 / 1048576; ms = $4 * 1000; peak = $5 / 1024
-      printf "| %5d | %9d | %9.1f | %9.1f | %9.1f | %10.2f | %17.1f | %+16.1f |\n", $1, \
-        $1 * $1 * $1, csv, $3 / 1048576, ms, ms / csv, peak, peak - csv
+      printf "| %4d | %9.1f | %9.1f | %9.1f | %10.1f | %9.2fx | %12.1f | %6.1f (%+4.1f) |\n", $1, \
+        csv, $3 / 1048576, ms, $6 * 1000, $4 / $6, $7 * 1000, peak, peak - csv
     }'
 fi
