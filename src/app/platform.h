@@ -30,7 +30,9 @@ bool read_whole_file(const std::string& path, std::string& contents, io_failure&
 /// A whole input file in memory, read-only, in one piece: mapped where the
 /// system can map it (no copy, no allocation), read into `contents` otherwise.
 /// `text` stays valid until close_input_file, also when the path is replaced
-/// meanwhile (a conversion in place); the file must not be cut short in place.
+/// meanwhile (a conversion in place). A mapped file that another program cuts
+/// short while it is open ends the process (SIGBUS) when the lost part is
+/// read. Not to be copied: `text` may point into `contents`.
 struct input_file {
   std::string_view text;
   std::string contents;
