@@ -145,15 +145,42 @@ struct number_text {
   std::size_t size;
 };
 
-// Colour fractions k/256 for k = 1 to 255 are nearly every non-integral value
-// the document holds, so their texts are worked out once, at start-up.
-const std::array<number_text, 256> fraction_texts = [] {
-  std::array<number_text, 256> table{};
-  for (std::size_t k = 1; k < table.size(); ++k) {
-    const float value = static_cast<float>(k) / 256.0f;
-    char* end = write_rounded(false, round_exact(value), table[k].text.data());
-    table[k].size = static_cast<std::size_t>(end - table[k].text.data());
+// The text of k/256 for k = 1 to 255, worked out by the compiler: k/256 is
+// exactly k * 390625 / 10^8, so rounding it to six digits (ties to even) needs
+// only integers, and every such value is written in fixed notation.
+constexpr number_text fraction_text(std::uint32_t k) {
+  const std::uint32_t eighths = k * 390625;  // the eight digits after the point
+  int count = 0;                             // how many of them are significant
+  for (std::uint32_t rest = eighths; rest != 0; rest /= 10) ++count;
+  int exponent = count - 9;  // of the first significant digit
+  std::uint32_t divisor = 1;
+  for (int i = 6; i < count; ++i) divisor *= 10;
+  std::uint32_t digits = eighths / divisor;  // count is at least 6
+  const std::uint32_t rest = eighths % divisor;
+  if (rest * 2 > divisor || (rest * 2 == divisor && digits % 2 == 1)) ++digits;
+  if (digits == 1000000) {
+    digits = 100000;
+    ++exponent;
   }
+  while (digits % 10 == 0) digits /= 10;
+  number_text text{};
+  text.text[text.size++] = '0';
+  text.text[text.size++] = '.';
+  for (int i = -1; i > exponent; --i) text.text[text.size++] = '0';
+  const std::size_t first = text.size;
+  for (; digits != 0; digits /= 10) text.text[text.size++] = static_cast<char>('0' + digits % 10);
+  for (std::size_t i = first, j = text.size - 1; i < j; ++i, --j) {
+    const char swap = text.text[i];
+    text.text[i] = text.text[j];
+    text.text[j] = swap;
+  }
+  return text;
+}
+
+// Colour fractions are nearly every non-integral value a document holds.
+constexpr std::array<number_text, 256> fraction_texts = [] {
+  std::array<number_text, 256> table{};
+  for (std::uint32_t k = 1; k < table.size(); ++k) table[k] = fraction_text(k);
   return table;
 }();
 
@@ -190,8 +217,12 @@ std::size_t small_whole_digits(std::uint32_t n, char* out) {
   return count;
 }
 
+}  // namespace
+
 // Every other value: not a number, infinities, whole numbers from a million
-// up, and fractions that are not colours.
+// up, and fractions that are not colours. Not in the unnamed namespace: a
+// function with one caller there is merged into it, and then the common
+// cases of format_number would pay for this one's large stack frame.
 std::size_t format_any_number(float value, char* out) {
   if (std::isnan(value)) {
     const char* text = std::signbit(value) ? "-nan" : "nan";
@@ -217,8 +248,6 @@ std::size_t format_any_number(float value, char* out) {
   }
   return static_cast<std::size_t>(write_rounded(negative, round_exact(magnitude), out) - start);
 }
-
-}  // namespace
 
 std::size_t format_number(float value, char* out) {
   // The two kinds of value a document is made of come first: colour
