@@ -119,12 +119,11 @@ struct token_list {
                                  std::uint64_t{bytes[6]} << 48 | std::uint64_t{bytes[7]} << 56;
       constexpr std::uint64_t ones = 0x0101010101010101u;
       constexpr std::uint64_t low_bits = 0x7F7F7F7F7F7F7F7Fu;
-      // Adding 0x7F to the low seven bits of a byte sets its high bit unless
-      // they are all zero, and never carries into the next byte.
-      const auto zero_bytes = [](std::uint64_t x) {
-        return ~(((x & low_bits) + low_bits) | x | low_bits);
-      };
-      return zero_bytes(word ^ (ones * ',')) | zero_bytes(word ^ (ones * '\n'));
+      // The high bit of each byte that is not zero. Adding 0x7F to the low
+      // seven bits of a byte sets its high bit unless they are all zero, and
+      // never carries into the next byte.
+      const auto nonzero = [](std::uint64_t x) { return ((x & low_bits) + low_bits) | x; };
+      return ~(nonzero(word ^ (ones * ',')) & nonzero(word ^ (ones * '\n'))) & ~low_bits;
     }
 
     const char* next_ = nullptr;  // where the next field starts
