@@ -27,6 +27,25 @@ std::vector<std::string> command_line_arguments(int argc, char** argv);
 /// Reads a whole file in binary. On failure `contents` is unspecified.
 bool read_whole_file(const std::string& path, std::string& contents, io_failure& failure);
 
+/// A whole input file in memory, read-only, in one piece: mapped where the
+/// system can map it (no copy, no allocation), read into `contents` otherwise.
+/// `text` stays valid until close_input_file, also when the path is replaced
+/// meanwhile (a conversion in place). A mapped file that another program cuts
+/// short while it is open ends the process (SIGBUS) when the lost part is
+/// read. Not to be copied: `text` may point into `contents`.
+struct input_file {
+  std::string_view text;
+  std::string contents;
+  void* mapping = nullptr;
+  std::size_t mapped_size = 0;
+};
+
+/// Opens `path` as above. On failure `file` holds no text.
+bool open_input_file(const std::string& path, input_file& file, io_failure& failure);
+
+/// Releases the text. Safe to call more than once.
+void close_input_file(input_file& file);
+
 /// An output being written. A regular file (or a path that does not exist
 /// yet) is written to a temporary file beside it, which replaces it in one
 /// step on commit; symbolic links are followed, so the file they point to is

@@ -1,5 +1,6 @@
 // POSIX side of the platform layer.
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -165,6 +166,44 @@ bool read_whole_file(const std::string& path, std::string& contents, io_failure&
   close(fd);
   contents.resize(filled);
   return true;
+}
+
+bool open_input_file(const std::string& path, input_file& file, io_failure& failure) {
+  close_input_file(file);
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return fail(failure, "cannot open input", errno);
+  struct stat status {};
+  if (fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_size > 0) {
+    // Mapping skips the copy into fresh memory and its page faults, which
+    // cost more than the whole conversion of the text. Populating the
+    // mapping at once saves faulting it in page by page.
+    int flags = MAP_PRIVATE;
+#ifdef MAP_POPULATE
+    flags |= MAP_POPULATE;
+#endif
+    const auto size = static_cast<std::size_t>(status.st_size);
+    void* mapping = mmap(nullptr, size, PROT_READ, flags, fd, 0);
+    if (mapping != MAP_FAILED) {
+      close(fd);
+      file.mapping = mapping;
+      file.mapped_size = size;
+      file.text = std::string_view(static_cast<const char*>(mapping), size);
+      return true;
+    }
+  }
+  close(fd);
+  // Pipes, devices, empty files and file systems that cannot map.
+  if (!read_whole_file(path, file.contents, failure)) return false;
+  file.text = file.contents;
+  return true;
+}
+
+void close_input_file(input_file& file) {
+  if (file.mapping != nullptr) munmap(file.mapping, file.mapped_size);
+  file.mapping = nullptr;
+  file.mapped_size = 0;
+  file.text = std::string_view();
+  file.contents.clear();
 }
 
 bool open_output_file(const std::string& path, output_file& file, io_failure& failure) {

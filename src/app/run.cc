@@ -33,23 +33,9 @@ bool write_to_file(void* context, const char* data, std::size_t size) {
   return write_output_file(*state->file, data, size, *state->failure);
 }
 
-}  // namespace
-
-int run_conversion(const std::vector<std::string>& arguments) {
-  if (wants_usage(arguments)) {
-    print_usage();
-    return 0;
-  }
-  const conversion_options options = parse_options(arguments);
-
-  // The whole input is read before the output is opened, so an output path
-  // that names the input converts the file in place.
-  std::string input;
-  io_failure failure;
-  if (!read_whole_file(options.input_csv, input, failure)) {
-    return report(failure, options.input_csv);
-  }
-  const token_list tokens = read_token_list(input);
+// Converts the text of the whole input into the output file.
+int convert_input(const conversion_options& options, std::string_view text) {
+  const token_list tokens = read_token_list(text);
   const std::optional<grid_size> size = parse_grid_size(tokens);
   if (!size) {
     return report(
@@ -57,6 +43,7 @@ int run_conversion(const std::vector<std::string>& arguments) {
         options.input_csv);
   }
 
+  io_failure failure;
   output_file output;
   if (!open_output_file(options.output_xml, output, failure)) {
     return report(failure, options.output_xml);
@@ -69,6 +56,27 @@ int run_conversion(const std::vector<std::string>& arguments) {
   }
   if (!commit_output_file(output, failure)) return report(failure, options.output_xml);
   return 0;
+}
+
+}  // namespace
+
+int run_conversion(const std::vector<std::string>& arguments) {
+  if (wants_usage(arguments)) {
+    print_usage();
+    return 0;
+  }
+  const conversion_options options = parse_options(arguments);
+
+  // The whole input is read before the output is opened, so an output path
+  // that names the input converts the file in place.
+  input_file input;
+  io_failure failure;
+  if (!open_input_file(options.input_csv, input, failure)) {
+    return report(failure, options.input_csv);
+  }
+  const int status = convert_input(options, input.text);
+  close_input_file(input);
+  return status;
 }
 
 }  // namespace cubewright

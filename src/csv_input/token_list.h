@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <iterator>
 #include <string_view>
 
@@ -27,7 +28,9 @@ struct token_list {
     using reference = const std::string_view&;
 
     iterator() = default;
-    iterator(const char* next, const char* end) : next_(next), end_(end) { advance(); }
+    iterator(const char* next, const char* end) : next_(next), end_(end), scanned_(next) {
+      advance();
+    }
 
     reference operator*() const { return token_; }
     pointer operator->() const { return &token_; }
@@ -50,8 +53,7 @@ struct token_list {
     void advance() {
       while (next_ != end_) {
         const char* start = next_;
-        const char* stop = start;
-        while (stop != end_ && *stop != ',' && *stop != '\n') ++stop;
+        const char* stop = next_separator();
         next_ = stop == end_ ? stop : stop + 1;
         const char* field_end = stop;
         if (stop != end_ && *stop == '\n' && field_end != start && field_end[-1] == '\r') {
@@ -65,8 +67,70 @@ struct token_list {
       token_ = std::string_view();
     }
 
-    const char* next_ = nullptr;
+    // The first "," or LF from next_ on, or end_. The text is searched eight
+    // bytes at a time, and each block's separators are kept for the fields
+    // that follow, so every byte is looked at once.
+    const char* next_separator() {
+      while (separators_ == 0) {
+        if (end_ - scanned_ < 8) {
+          const char* from = next_ < scanned_ ? scanned_ : next_;
+          while (from != end_ && *from != ',' && *from != '\n') ++from;
+          return from;
+        }
+        block_ = scanned_;
+        scanned_ += 8;
+        separators_ = separator_flags(block_);
+        // Entering a page of memory: ask for the next one. A text mapped from
+        // a file is met page by page for the first time, and waiting for each
+        // page costs more than the scan itself.
+        if ((reinterpret_cast<std::uintptr_t>(block_) & (page_size - 1)) < 8 &&
+            end_ - scanned_ > page_size) {
+          prefetch(block_ + page_size);
+        }
+      }
+      // The lowest flag alone is 2^(8i + 7) for byte i; the multiplication
+      // brings i into the top byte.
+      const std::uint64_t lowest = separators_ & (~separators_ + 1);
+      separators_ ^= lowest;
+      return block_ + ((lowest >> 7) * 0x0001020304050607u >> 56);
+    }
+
+    static constexpr std::ptrdiff_t page_size = 4096;
+
+    // A hint that memory at `address` is read soon.
+    static void prefetch(const char* address) {
+#if defined(__GNUC__)
+      __builtin_prefetch(address);
+#else
+      static_cast<void>(address);  // compilers without the hint do without it
+#endif
+    }
+
+    // The high bit of byte i is set exactly when byte i of the block is ","
+    // or LF.
+    static std::uint64_t separator_flags(const char* block) {
+      const auto* bytes = reinterpret_cast<const unsigned char*>(block);
+      // Byte i of the text is byte i of the word, counted from the least
+      // significant, whatever the machine's byte order; compilers make this
+      // one load.
+      const std::uint64_t word = std::uint64_t{bytes[0]} | std::uint64_t{bytes[1]} << 8 |
+                                 std::uint64_t{bytes[2]} << 16 | std::uint64_t{bytes[3]} << 24 |
+                                 std::uint64_t{bytes[4]} << 32 | std::uint64_t{bytes[5]} << 40 |
+                                 std::uint64_t{bytes[6]} << 48 | std::uint64_t{bytes[7]} << 56;
+      constexpr std::uint64_t ones = 0x0101010101010101u;
+      constexpr std::uint64_t low_bits = 0x7F7F7F7F7F7F7F7Fu;
+      // The high bit of each byte that is not zero. Adding 0x7F to the low
+      // seven bits of a byte sets its high bit unless they are all zero, and
+      // never carries into the next byte.
+      const auto nonzero = [](std::uint64_t x) { return ((x & low_bits) + low_bits) | x; };
+      return ~(nonzero(word ^ (ones * ',')) & nonzero(word ^ (ones * '\n'))) & ~low_bits;
+    }
+
+    const char* next_ = nullptr;  // where the next field starts
     const char* end_ = nullptr;
+    const char* scanned_ = nullptr;  // the blocks before this are searched
+    const char* block_ = nullptr;    // the block whose separators are kept
+    std::uint64_t separators_ = 0;   // its flags not yet used
     std::string_view token_;
   };
 

@@ -145,32 +145,89 @@ struct number_text {
   std::size_t size;
 };
 
-// Colour fractions k/256 for k = 1 to 255 are nearly every non-integral value
-// the document holds, so their texts are worked out once.
-const std::array<number_text, 256>& fraction_texts() {
-  static const std::array<number_text, 256> texts = [] {
-    std::array<number_text, 256> table{};
-    for (std::size_t k = 1; k < table.size(); ++k) {
-      const float value = static_cast<float>(k) / 256.0f;
-      char* end = write_rounded(false, round_exact(value), table[k].text.data());
-      table[k].size = static_cast<std::size_t>(end - table[k].text.data());
-    }
-    return table;
-  }();
-  return texts;
+// The text of k/256 for k = 1 to 255, worked out by the compiler: k/256 is
+// exactly k * 390625 / 10^8, so rounding it to six digits (ties to even) needs
+// only integers, and every such value is written in fixed notation.
+constexpr number_text fraction_text(std::uint32_t k) {
+  const std::uint32_t eighths = k * 390625;  // the eight digits after the point
+  int count = 0;                             // how many of them are significant
+  for (std::uint32_t rest = eighths; rest != 0; rest /= 10) ++count;
+  int exponent = count - 9;  // of the first significant digit
+  std::uint32_t divisor = 1;
+  for (int i = 6; i < count; ++i) divisor *= 10;
+  std::uint32_t digits = eighths / divisor;  // count is at least 6
+  const std::uint32_t rest = eighths % divisor;
+  if (rest * 2 > divisor || (rest * 2 == divisor && digits % 2 == 1)) ++digits;
+  if (digits == 1000000) {
+    digits = 100000;
+    ++exponent;
+  }
+  while (digits % 10 == 0) digits /= 10;
+  number_text text{};
+  text.text[text.size++] = '0';
+  text.text[text.size++] = '.';
+  for (int i = -1; i > exponent; --i) text.text[text.size++] = '0';
+  const std::size_t first = text.size;
+  for (; digits != 0; digits /= 10) text.text[text.size++] = static_cast<char>('0' + digits % 10);
+  for (std::size_t i = first, j = text.size - 1; i < j; ++i, --j) {
+    const char swap = text.text[i];
+    text.text[i] = text.text[j];
+    text.text[j] = swap;
+  }
+  return text;
+}
+
+// Colour fractions are nearly every non-integral value a document holds.
+constexpr std::array<number_text, 256> fraction_texts = [] {
+  std::array<number_text, 256> table{};
+  for (std::uint32_t k = 1; k < table.size(); ++k) table[k] = fraction_text(k);
+  return table;
+}();
+
+// "00" to "99".
+constexpr std::array<char, 200> digit_pairs = [] {
+  std::array<char, 200> pairs{};
+  for (std::size_t n = 0; n < 100; ++n) {
+    pairs[2 * n] = static_cast<char>('0' + n / 10);
+    pairs[2 * n + 1] = static_cast<char>('0' + n % 10);
+  }
+  return pairs;
+}();
+
+// The digits of a whole number below a million.
+std::size_t small_whole_digits(std::uint32_t n, char* out) {
+  if (n < 10) {
+    *out = static_cast<char>('0' + n);
+    return 1;
+  }
+  if (n < 100) {
+    std::memcpy(out, &digit_pairs[2 * n], 2);
+    return 2;
+  }
+  if (n < 1000) {
+    *out = static_cast<char>('0' + n / 100);
+    std::memcpy(out + 1, &digit_pairs[2 * (n % 100)], 2);
+    return 3;
+  }
+  const std::size_t count = n < 10000 ? 4 : n < 100000 ? 5 : 6;
+  for (std::size_t i = count; i-- > 0;) {
+    out[i] = static_cast<char>('0' + n % 10);
+    n /= 10;
+  }
+  return count;
 }
 
 }  // namespace
 
-std::size_t format_number(float value, char* out) {
+// Every other value: not a number, infinities, whole numbers from a million
+// up, and fractions that are not colours. Not in the unnamed namespace: a
+// function with one caller there is merged into it, and then the common
+// cases of format_number would pay for this one's large stack frame.
+std::size_t format_any_number(float value, char* out) {
   if (std::isnan(value)) {
     const char* text = std::signbit(value) ? "-nan" : "nan";
     std::memcpy(out, text, std::strlen(text));
     return std::strlen(text);
-  }
-  if (value == 0.0f) {
-    *out = '0';
-    return 1;
   }
   const bool negative = value < 0.0f;
   const float magnitude = negative ? -value : value;
@@ -183,26 +240,37 @@ std::size_t format_number(float value, char* out) {
   if (magnitude < 18446744073709551616.0f) {
     const auto whole = static_cast<std::uint64_t>(magnitude);
     if (static_cast<float>(whole) == magnitude) {
-      if (negative) *out++ = '-';
-      if (whole < 1000000)
-        return static_cast<std::size_t>(out + integer_digits(whole, out) - start);
       char digits[20];
       const int count = integer_digits(whole, digits);
       return static_cast<std::size_t>(
-          write_rounded(false, round_to_six(digits, count, count - 1), out) - start);
-    }
-  }
-  if (magnitude < 1.0f) {
-    const float scaled = magnitude * 256.0f;
-    const auto k = static_cast<std::size_t>(scaled);
-    if (static_cast<float>(k) == scaled) {
-      const number_text& text = fraction_texts()[k];
-      if (negative) *out++ = '-';
-      std::memcpy(out, text.text.data(), text.size);
-      return static_cast<std::size_t>(out + text.size - start);
+          write_rounded(negative, round_to_six(digits, count, count - 1), out) - start);
     }
   }
   return static_cast<std::size_t>(write_rounded(negative, round_exact(magnitude), out) - start);
+}
+
+std::size_t format_number(float value, char* out) {
+  // The two kinds of value a document is made of come first: colour
+  // fractions k/256 and whole coordinates below a million.
+  if (value > 0.0f && value < 1.0f) {
+    const float scaled = value * 256.0f;  // exact: a power of two
+    const auto k = static_cast<std::size_t>(scaled);
+    if (static_cast<float>(k) == scaled) {
+      const number_text& text = fraction_texts[k];
+      // A copy of fixed size is cheaper, and `out` has room for all of it.
+      std::memcpy(out, text.text.data(), text.text.size());
+      return text.size;
+    }
+  }
+  if (value > -1000000.0f && value < 1000000.0f) {
+    const auto whole = static_cast<std::int32_t>(value);
+    if (static_cast<float>(whole) == value) {  // both zeros too, written "0"
+      if (whole >= 0) return small_whole_digits(static_cast<std::uint32_t>(whole), out);
+      *out = '-';
+      return 1 + small_whole_digits(static_cast<std::uint32_t>(-whole), out + 1);
+    }
+  }
+  return format_any_number(value, out);
 }
 
 std::string format_number(float value) {

@@ -69,7 +69,11 @@ void write_voxel(model_writer& writer, const voxel_record& record) {
   out = append_attribute(out, "g=\"", record.g);
   out = append_attribute(out, "b=\"", record.b);
   out = append(out, "a=\"1.0\" />");
-  out = append(out, writer.line_end);
+  if (writer.line_end.size() == 1) {
+    *out++ = writer.line_end[0];  // LF: a store, where a copy of unknown size is a call
+  } else {
+    out = append(out, writer.line_end);
+  }
   writer.used = static_cast<std::size_t>(out - writer.buffer.data());
 }
 

@@ -1,0 +1,107 @@
+// Micro-benchmarks of the conversion's hot path, on the benchmark model held
+// in memory: the field scan, the cell walk, number text and the whole
+// document written to a sink that only counts.
+
+#include <benchmark/benchmark.h>
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "app/conversion.h"
+#include "csv_input/grid_size.h"
+#include "csv_input/token_list.h"
+#include "model_text.h"
+#include "voxel_model/cell_walk.h"
+#include "voxel_model/format_number.h"
+
+namespace {
+
+using namespace cubewright;
+
+const std::string& model(int side) {
+  static const std::string text = cubewright_bench::model_text(side);
+  return text;
+}
+
+constexpr int side = 64;
+
+void token_scan(benchmark::State& state) {
+  const std::string& text = model(side);
+  for (auto _ : state) {
+    std::size_t count = 0;
+    for (std::string_view token : read_token_list(text)) count += token.size();
+    benchmark::DoNotOptimize(count);
+  }
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(text.size()));
+}
+BENCHMARK(token_scan);
+
+void cell_walk(benchmark::State& state) {
+  const std::string& text = model(side);
+  const token_list tokens = read_token_list(text);
+  const grid_size size = *parse_grid_size(tokens);
+  for (auto _ : state) {
+    float sum = 0;
+    walk_cells(tokens, size, model_placement{},
+               [&sum](const voxel_record& record) { sum += record.x + record.r; });
+    benchmark::DoNotOptimize(sum);
+  }
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(text.size()));
+}
+BENCHMARK(cell_walk);
+
+void number_text(benchmark::State& state, const std::vector<float>& values) {
+  char text[max_number_text];
+  for (auto _ : state) {
+    for (float value : values) {
+      benchmark::DoNotOptimize(format_number(value, text));
+      benchmark::ClobberMemory();
+    }
+  }
+  state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(values.size()));
+}
+
+std::vector<float> colour_fractions() {
+  std::vector<float> values;
+  for (int k = 0; k < 256; ++k) values.push_back(static_cast<float>(k) / 256.0f);
+  return values;
+}
+
+std::vector<float> coordinates() {
+  std::vector<float> values;
+  for (int i = -128; i < 128; ++i) values.push_back(static_cast<float>(i));
+  return values;
+}
+
+std::vector<float> large_numbers() {
+  std::vector<float> values;
+  for (int i = 0; i < 256; ++i) values.push_back(1.0e6f + static_cast<float>(i) * 65537.0f);
+  return values;
+}
+
+BENCHMARK_CAPTURE(number_text, colour_fractions, colour_fractions());
+BENCHMARK_CAPTURE(number_text, coordinates, coordinates());
+BENCHMARK_CAPTURE(number_text, large_numbers, large_numbers());
+
+void whole_document(benchmark::State& state) {
+  const std::string& text = model(side);
+  const token_list tokens = read_token_list(text);
+  const grid_size size = *parse_grid_size(tokens);
+  std::size_t written = 0;
+  output_sink sink;
+  sink.context = &written;
+  sink.write = [](void* context, const char*, std::size_t count) {
+    *static_cast<std::size_t*>(context) += count;
+    return true;
+  };
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(write_model(tokens, size, model_placement{}, "\n", sink));
+  }
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(text.size()));
+}
+BENCHMARK(whole_document);
+
+}  // namespace
+
+BENCHMARK_MAIN();
