@@ -32,7 +32,8 @@ bool read_whole_file(const std::string& path, std::string& contents, io_failure&
 /// `text` stays valid until close_input_file, also when the path is replaced
 /// meanwhile (a conversion in place). A mapped file that another program cuts
 /// short while it is open ends the process (SIGBUS) when the lost part is
-/// read. Not to be copied: `text` may point into `contents`.
+/// read; the temporary output is removed first, as on any fatal signal. Not
+/// to be copied: `text` may point into `contents`.
 struct input_file {
   std::string_view text;
   std::string contents;

@@ -24,7 +24,7 @@ volatile std::sig_atomic_t have_pending_temp = 0;
 const char* volatile pending_temp_path = nullptr;
 std::string pending_temp;
 
-const int cleanup_signals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+const int cleanup_signals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGBUS};
 
 extern "C" void remove_temp_and_die(int signal_number) {
   if (have_pending_temp) unlink(pending_temp_path);
