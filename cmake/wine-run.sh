@@ -3,7 +3,7 @@
 #   wine-run.sh PROGRAM [ARGUMENT...]
 # Each build tree gets a wine prefix of its own, <build>/wine-prefix, found
 # by going up from the program (or the working folder) to CMakeCache.txt; a
-# WINEPREFIX in the environment wins. The prefix is made on first use
+# WINEPREFIX in the environment wins, and one of the two is needed. The prefix is made on first use
 # (wineboot, up to half a minute), once even when several tests start
 # together. No display is needed.
 set -eu
@@ -17,10 +17,10 @@ if [ -z "${WINEPREFIX:-}" ]; then
     folder=$(dirname "$folder")
   done
   if [ "$folder" = / ]; then
-    WINEPREFIX=$HOME/.wine
-  else
-    WINEPREFIX=$folder/wine-prefix
+    echo "wine-run.sh: $1 is not in a build tree: set WINEPREFIX" >&2
+    exit 2
   fi
+  WINEPREFIX=$folder/wine-prefix
 fi
 export WINEPREFIX
 
