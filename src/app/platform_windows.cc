@@ -105,6 +105,7 @@ bool is_directory(const std::wstring& path) {
 // handler never gives the lock back, so the run cannot put a file in place
 // once the process is ending.
 SRWLOCK pending_temp_lock = SRWLOCK_INIT;
+// Never freed: the handler may still read it while the process ends.
 std::wstring* pending_temp = nullptr;
 
 BOOL WINAPI remove_temp_and_end(DWORD /*event*/) {
@@ -117,16 +118,15 @@ BOOL WINAPI remove_temp_and_end(DWORD /*event*/) {
   return FALSE;
 }
 
-void watch_temp(const std::wstring& path) {
-  static bool handler_installed = false;
+// Installed before the first temp file exists, so none can be missed.
+void install_control_handler() {
+  static bool installed = false;
+  if (installed) return;
+  installed = true;
   AcquireSRWLockExclusive(&pending_temp_lock);
-  if (pending_temp == nullptr) pending_temp = new std::wstring;
-  *pending_temp = path;
+  pending_temp = new std::wstring;
   ReleaseSRWLockExclusive(&pending_temp_lock);
-  if (!handler_installed) {
-    handler_installed = true;
-    SetConsoleCtrlHandler(remove_temp_and_end, TRUE);
-  }
+  SetConsoleCtrlHandler(remove_temp_and_end, TRUE);
 }
 
 void forget_temp() {
@@ -262,6 +262,7 @@ bool open_output_file(const std::string& path, output_file& file, io_failure& fa
   if (name_start == 0 && file.target_path.size() > 1 && file.target_path[1] == ':') name_start = 2;
   const std::string prefix =
       file.target_path.substr(0, name_start) + "." + file.target_path.substr(name_start) + ".tmp-";
+  install_control_handler();
   static unsigned counter = 0;
   DWORD error = ERROR_FILE_EXISTS;
   for (int attempt = 0; attempt < 100 && error == ERROR_FILE_EXISTS; ++attempt) {
@@ -273,15 +274,19 @@ bool open_output_file(const std::string& path, output_file& file, io_failure& fa
     const std::string temp = prefix + suffix;
     const std::wstring wide_temp = wide_path(temp);
     // FILE_SHARE_DELETE lets the control handler delete it while it is open.
+    // Made and registered under the handler's lock, so that Ctrl-C cannot
+    // come between the two.
+    AcquireSRWLockExclusive(&pending_temp_lock);
     const HANDLE handle = CreateFileW(wide_temp.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr,
                                       CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    error = handle == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
+    if (handle != INVALID_HANDLE_VALUE) *pending_temp = wide_temp;
+    ReleaseSRWLockExclusive(&pending_temp_lock);
     if (handle != INVALID_HANDLE_VALUE) {
       file.handle = reinterpret_cast<std::intptr_t>(handle);
       file.temp_path = temp;
-      watch_temp(wide_temp);
       return true;
     }
-    error = GetLastError();
     if (error == ERROR_ALREADY_EXISTS) error = ERROR_FILE_EXISTS;
   }
   return fail(failure, "cannot create output", error);
