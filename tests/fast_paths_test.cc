@@ -16,6 +16,7 @@
 namespace cubewright {
 namespace {
 
+using cubewright_test::read_file;
 using cubewright_test::scratch_folder;
 using cubewright_test::write_file;
 
@@ -119,11 +120,14 @@ TEST(InputFile, TextOutlivesTheFileBeingReplaced) {
   // path while the input's text is still being read.
   scratch_folder folder;
   write_file(folder / "model.csv", "1,1,1,#ffffffff");
-  write_file(folder / "new.xml", "<model>\n</model>\n");
   input_file input;
   io_failure failure;
   ASSERT_TRUE(open_input_file(folder / "model.csv", input, failure)) << failure.reason;
-  ASSERT_EQ(std::rename((folder / "new.xml").c_str(), (folder / "model.csv").c_str()), 0);
+  output_file output;
+  ASSERT_TRUE(open_output_file(folder / "model.csv", output, failure)) << failure.reason;
+  ASSERT_TRUE(write_output_file(output, "<model>", 7, failure)) << failure.reason;
+  ASSERT_TRUE(commit_output_file(output, failure)) << failure.reason;
+  EXPECT_EQ(read_file(folder / "model.csv"), "<model>");
   EXPECT_EQ(input.text, "1,1,1,#ffffffff");
   close_input_file(input);
 }
