@@ -75,7 +75,7 @@ std::string resolve_links(std::string path) {
     const ssize_t length = readlink(path.c_str(), target.data(), target.size());
     if (length < 0 || static_cast<std::size_t>(length) >= target.size()) break;
     target.resize(static_cast<std::size_t>(length));
-    path = target.front() == '/' ? target : parent_folder(path) + "/" + target;
+    path = target.front() == '/' ? target : parent_folder(path).append("/").append(target);
   }
   return path;
 }

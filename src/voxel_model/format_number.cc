@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <string_view>
 
 namespace cubewright {
 namespace {
@@ -164,9 +165,9 @@ const std::array<number_text, 256>& fraction_texts() {
 
 std::size_t format_number(float value, char* out) {
   if (std::isnan(value)) {
-    const char* text = std::signbit(value) ? "-nan" : "nan";
-    std::memcpy(out, text, std::strlen(text));
-    return std::strlen(text);
+    const std::string_view text = std::signbit(value) ? "-nan" : "nan";
+    std::memcpy(out, text.data(), text.size());
+    return text.size();
   }
   if (value == 0.0f) {
     *out = '0';
@@ -177,8 +178,9 @@ std::size_t format_number(float value, char* out) {
   char* start = out;
   if (std::isinf(magnitude)) {
     if (negative) *out++ = '-';
-    std::memcpy(out, "inf", 3);
-    return static_cast<std::size_t>(out + 3 - start);
+    constexpr std::string_view inf = "inf";
+    std::memcpy(out, inf.data(), inf.size());
+    return static_cast<std::size_t>(out + inf.size() - start);
   }
   if (magnitude < 18446744073709551616.0f) {
     const auto whole = static_cast<std::uint64_t>(magnitude);
