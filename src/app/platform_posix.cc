@@ -21,6 +21,8 @@ namespace {
 volatile std::sig_atomic_t have_pending_temp = 0;
 const char* pending_temp_path = nullptr;
 
+// Not counted by coverage: it ends the process by the signal, so the process
+// never writes its coverage counters.
 extern "C" void remove_temp_and_die(int signal_number) {
   if (have_pending_temp) unlink(pending_temp_path);
   std::signal(signal_number, SIG_DFL);
@@ -178,6 +180,8 @@ bool commit_output_file(output_file& file, io_failure& failure) {
   const int fd = static_cast<int>(file.handle);
   file.handle = -1;
   if (close(fd) != 0) {
+    // Reached only when the file system reports a deferred write error at
+    // close (a full network share, say), which no test can bring about.
     const int error = errno;
     discard_output_file(file);
     return fail(failure, "cannot write output", error);
