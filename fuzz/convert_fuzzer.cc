@@ -145,6 +145,26 @@ std::string lf_to_crlf(std::string_view text) {
   return out;
 }
 
+// A sink that takes at most `budget` bytes: the write that would go past it
+// fails, and any write after a failure is itself a fault of the writer.
+struct budget_sink_state {
+  std::string taken;
+  std::size_t budget = 0;
+  bool failed = false;
+};
+
+bool write_within_budget(void* context, const char* data, std::size_t count) {
+  auto* state = static_cast<budget_sink_state*>(context);
+  check(!state->failed, "sink written to after it failed");
+  check(count != 0, "empty block written");
+  if (count > state->budget - state->taken.size()) {
+    state->failed = true;
+    return false;
+  }
+  state->taken.append(data, count);
+  return true;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -222,5 +242,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // The document's own line end is a parameter and changes nothing else.
   const std::optional<std::string> crlf_output = cubewright::convert_text(text, placement, "\r\n");
   check(crlf_output == lf_to_crlf(doc), "CR LF output differs in more than line ends");
+
+  // Block size does not change the document, and a sink that fails stops the
+  // writing at once and makes it fail: what it took is a prefix made of whole
+  // blocks.
+  std::uint32_t h = 0;
+  for (std::size_t i = size > 4 ? size - 4 : 0; i < size; ++i) h = h * 31 + data[i];
+  const std::size_t block_size = 1 + h % 700;
+  const cubewright::token_list token_list = cubewright::read_token_list(text);
+  const std::optional<cubewright::grid_size> grid = cubewright::parse_grid_size(token_list);
+  check(grid.has_value(), "grid size of a text that converted");
+  for (const std::size_t budget : {doc.size(), doc.size() - 1, std::size_t{h % (doc.size() + 1)}}) {
+    budget_sink_state state;
+    state.budget = budget;
+    const cubewright::output_sink sink{&state, &write_within_budget};
+    const bool whole =
+        cubewright::write_model(token_list, *grid, placement, "\n", sink, block_size);
+    check(whole == (budget >= doc.size()), "write_model result against the sink's budget");
+    check(whole ? state.taken == doc : doc.substr(0, state.taken.size()) == state.taken,
+          "document through small blocks");
+  }
   return 0;
 }
