@@ -12,9 +12,11 @@
 namespace cubewright {
 
 /// Writes the whole document for the tokens of an input whose header gave
-/// `size`. True when the sink took every byte.
+/// `size`, through blocks of `block_size` bytes. True when the sink took every
+/// byte.
 bool write_model(const token_list& tokens, const grid_size& size, const model_placement& placement,
-                 std::string_view line_end, output_sink sink);
+                 std::string_view line_end, output_sink sink,
+                 std::size_t block_size = default_block_size);
 
 /// The document for a whole input text, or nothing when the text holds fewer
 /// than three fields.

@@ -26,6 +26,8 @@ std::string pending_temp;
 
 const int cleanup_signals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGBUS};
 
+// Not counted by coverage: it ends the process by the signal, so the process
+// never writes its coverage counters.
 extern "C" void remove_temp_and_die(int signal_number) {
   if (have_pending_temp) unlink(pending_temp_path);
   std::signal(signal_number, SIG_DFL);
@@ -102,7 +104,7 @@ std::string resolve_links(std::string path) {
     const ssize_t length = readlink(path.c_str(), target.data(), target.size());
     if (length < 0 || static_cast<std::size_t>(length) >= target.size()) break;
     target.resize(static_cast<std::size_t>(length));
-    path = target.front() == '/' ? target : parent_folder(path) + "/" + target;
+    path = target.front() == '/' ? target : parent_folder(path).append("/").append(target);
   }
   return path;
 }
@@ -291,6 +293,8 @@ bool commit_output_file(output_file& file, io_failure& failure) {
   const int fd = static_cast<int>(file.handle);
   file.handle = -1;
   if (close(fd) != 0) {
+    // Reached only when the file system reports a deferred write error at
+    // close (a full network share, say), which no test can bring about.
     const int error = errno;
     discard_output_file(file);
     return fail(failure, "cannot write output", error);

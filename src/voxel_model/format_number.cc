@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <string_view>
 
 namespace cubewright {
 namespace {
@@ -225,17 +226,18 @@ std::size_t small_whole_digits(std::uint32_t n, char* out) {
 // cases of format_number would pay for this one's large stack frame.
 std::size_t format_any_number(float value, char* out) {
   if (std::isnan(value)) {
-    const char* text = std::signbit(value) ? "-nan" : "nan";
-    std::memcpy(out, text, std::strlen(text));
-    return std::strlen(text);
+    const std::string_view text = std::signbit(value) ? "-nan" : "nan";
+    std::memcpy(out, text.data(), text.size());
+    return text.size();
   }
   const bool negative = value < 0.0f;
   const float magnitude = negative ? -value : value;
   char* start = out;
   if (std::isinf(magnitude)) {
     if (negative) *out++ = '-';
-    std::memcpy(out, "inf", 3);
-    return static_cast<std::size_t>(out + 3 - start);
+    constexpr std::string_view inf = "inf";
+    std::memcpy(out, inf.data(), inf.size());
+    return static_cast<std::size_t>(out + inf.size() - start);
   }
   if (magnitude < 18446744073709551616.0f) {
     const auto whole = static_cast<std::uint64_t>(magnitude);
