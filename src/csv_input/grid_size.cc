@@ -9,9 +9,17 @@ bool is_c_space(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
+int digit_value(char c, int base) {
+  int value = base;
+  if (c >= '0' && c <= '9') value = c - '0';
+  if (c >= 'a' && c <= 'f') value = c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') value = c - 'A' + 10;
+  return value < base ? value : -1;
+}
+
 }  // namespace
 
-std::int32_t parse_decimal(std::string_view text) {
+std::int32_t parse_integer(std::string_view text, int base) {
   std::size_t i = 0;
   while (i < text.size() && is_c_space(text[i])) ++i;
   bool negative = false;
@@ -19,12 +27,18 @@ std::int32_t parse_decimal(std::string_view text) {
     negative = text[i] == '-';
     ++i;
   }
+  // A "0x" with no digit after it reads as the digit 0, which gives the
+  // same value, so only a prefix with a digit after it needs skipping.
+  if (base == 16 && i + 2 < text.size() && text[i] == '0' &&
+      (text[i + 1] == 'x' || text[i + 1] == 'X') && digit_value(text[i + 2], base) >= 0) {
+    i += 2;
+  }
   // Past this bound the value saturates whatever its sign, so the
   // accumulator never overflows however many digits follow.
   constexpr std::int64_t bound = std::int64_t{1} << 31;
   std::int64_t magnitude = 0;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-    magnitude = magnitude * 10 + (text[i] - '0');
+  for (int digit = 0; i < text.size() && (digit = digit_value(text[i], base)) >= 0; ++i) {
+    magnitude = magnitude * base + digit;
     if (magnitude > bound) magnitude = bound;
   }
   const std::int64_t value = negative ? -magnitude : magnitude;

@@ -17,10 +17,14 @@ struct grid_size {
   std::int32_t size_z = 0;
 };
 
-/// Converts text the way atoi does: leading white space, an optional sign,
-/// then decimal digits up to the first other character; 0 without a leading
-/// digit. Never fails: values beyond 32 bits saturate to the nearest limit.
-std::int32_t parse_decimal(std::string_view text);
+/// Reads a whole number from the start of text in base 10 or 16, the way C
+/// reads one: leading white space, an optional sign, in base 16 an optional
+/// 0x or 0X, then digits up to the first other character; 0 without a digit.
+/// Never fails: values beyond 32 bits saturate to the nearest limit.
+std::int32_t parse_integer(std::string_view text, int base);
+
+/// Converts text the way atoi does (base 10 above).
+inline std::int32_t parse_decimal(std::string_view text) { return parse_integer(text, 10); }
 
 /// The sizes from the first three tokens, or nothing when the list holds
 /// fewer than three.

@@ -6,10 +6,6 @@
 namespace cubewright {
 namespace {
 
-bool is_c_space(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
 // The value of every byte as a hex digit, -1 for the others. A table, since
 // the digits of colours are as good as random and branches on them mispredict.
 constexpr std::array<std::int8_t, 256> hex_digit_values = [] {
@@ -39,30 +35,7 @@ float colour_fraction(std::string_view token, std::size_t start) {
 
 }  // namespace
 
-std::int32_t parse_hex_pair(std::string_view text) {
-  std::size_t i = 0;
-  while (i < text.size() && is_c_space(text[i])) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-    negative = text[i] == '-';
-    ++i;
-  }
-  // A "0x" prefix reads as the digit 0 when nothing follows it, which gives
-  // the same value, so only a prefix with a digit after it needs skipping.
-  if (i + 2 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X') &&
-      hex_digit_value(text[i + 2]) >= 0) {
-    i += 2;
-  }
-  constexpr std::int64_t bound = std::int64_t{1} << 31;
-  std::int64_t magnitude = 0;
-  for (int digit; i < text.size() && (digit = hex_digit_value(text[i])) >= 0; ++i) {
-    magnitude = magnitude * 16 + digit;
-    if (magnitude > bound) magnitude = bound;
-  }
-  const std::int64_t value = negative ? -magnitude : magnitude;
-  if (value > bound - 1) return static_cast<std::int32_t>(bound - 1);
-  return static_cast<std::int32_t>(value);
-}
+std::int32_t parse_hex_pair(std::string_view text) { return parse_integer(text, 16); }
 
 voxel_record make_voxel_record(const cell_cursor& cursor, std::string_view token,
                                const model_placement& placement) {

@@ -202,12 +202,12 @@ std::size_t small_whole_digits(std::uint32_t n, char* out) {
     return 1;
   }
   if (n < 100) {
-    std::memcpy(out, &digit_pairs[2 * n], 2);
+    std::memcpy(out, &digit_pairs[std::size_t{2} * n], 2);
     return 2;
   }
   if (n < 1000) {
     *out = static_cast<char>('0' + n / 100);
-    std::memcpy(out + 1, &digit_pairs[2 * (n % 100)], 2);
+    std::memcpy(out + 1, &digit_pairs[std::size_t{2} * (n % 100)], 2);
     return 3;
   }
   const std::size_t count = n < 10000 ? 4 : n < 100000 ? 5 : 6;
