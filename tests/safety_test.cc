@@ -113,6 +113,11 @@ struct environment_scope {
 
 settings with_injection(settings values) {
   values.emplace_back("LD_PRELOAD", CUBEWRIGHT_FAULT_INJECTION);
+  // A sanitized build wants its runtime first among the libraries; the
+  // injection library must come first instead, which is safe here.
+  const char* asan_options = std::getenv("ASAN_OPTIONS");
+  values.emplace_back("ASAN_OPTIONS", std::string(asan_options != nullptr ? asan_options : "") +
+                                          ":verify_asan_link_order=0");
   return values;
 }
 
