@@ -424,6 +424,17 @@ TEST(Devices, StandardOutputIsWrittenIntoAsOpened) {
   EXPECT_EQ(read_file(folder / "log.txt"), "first\n" + document + document);
 }
 
+TEST(Devices, InputFromAPipeIsReadToItsEnd) {
+  // Larger than the first read buffer, so the buffer has to grow.
+  const std::string model = read_file(std::string(CUBEWRIGHT_TEST_DATA) + "/rgb.csv");
+  scratch_folder folder;
+  write_file(folder / "in.csv", model);
+  const process_result result =
+      run_shell("cat \"$1\" | \"$0\" /dev/stdin \"$2\"", {folder / "in.csv", folder / "out.xml"});
+  EXPECT_EQ(result.exit_status, 0) << result.standard_error;
+  EXPECT_TRUE(read_file(folder / "out.xml") == document_for(model));
+}
+
 TEST(FullDisk, OriginalsSurviveInPlaceAndOverAnExistingOutput) {
   small_disk disk;
   if (!disk.mounted) GTEST_SKIP() << disk.why_not;
