@@ -1,12 +1,6 @@
 // The real cubewright.exe on real files, on what Windows does differently:
 // CR LF documents, UTF-16 command lines and paths outside the ANSI code page,
 // console text, and replacing a file that another program holds.
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
 #include <gtest/gtest.h>
 #include <windows.h>
 

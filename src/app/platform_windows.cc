@@ -1,11 +1,5 @@
 // Windows side of the platform layer. Paths arrive as UTF-8 and go to the
 // wide (UTF-16) API, so names outside the ANSI code page work.
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
 #include <windows.h>
 // After windows.h, which it needs.
 #include <shellapi.h>
