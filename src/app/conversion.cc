@@ -1,6 +1,12 @@
 #include "app/conversion.h"
 
+#include <cmath>
+#include <cstring>
+
+#include "csv_output/sproxel_writer.h"
 #include "voxel_model/cell_walk.h"
+#include "voxel_model/format_number.h"
+#include "voxel_model/voxel_grid.h"
 
 namespace cubewright {
 
@@ -31,6 +37,232 @@ std::optional<std::string> convert_text(std::string_view csv_text, const model_p
   constexpr std::size_t string_block_size = std::size_t{1} << 16;
   write_model(tokens, *size, placement, line_end, sink, string_block_size);
   return document;
+}
+
+namespace {
+
+constexpr std::string_view byte_order_mark = "\xEF\xBB\xBF";
+
+bool starts_model_document(std::string_view text) {
+  if (text.substr(0, 3) == byte_order_mark) text.remove_prefix(3);
+  for (char c : text) {
+    if (c == ' ' || c == '\t' || c == '\r' || c == '\n') continue;
+    return c == '<';
+  }
+  return false;
+}
+
+bool starts_vox(std::string_view text) { return text.substr(0, 4) == "VOX "; }
+
+}  // namespace
+
+content_kind recognise_input(std::string_view text) {
+  if (starts_vox(text)) return content_kind::vox;
+  if (starts_model_document(text)) return content_kind::model_document;
+  if (std::memchr(text.data(), 0, text.size()) != nullptr) return content_kind::binary;
+  return content_kind::sproxel_csv;
+}
+
+std::optional<content_kind> recognise_existing(std::string_view start) {
+  if (starts_vox(start)) return content_kind::vox;
+  if (starts_model_document(start)) return content_kind::model_document;
+  if (looks_like_sproxel_export(start)) return content_kind::sproxel_csv;
+  return std::nullopt;
+}
+
+std::string_view describe(content_kind kind) {
+  switch (kind) {
+    case content_kind::sproxel_csv:
+      return "a sproxel CSV export";
+    case content_kind::model_document:
+      return "a model document";
+    case content_kind::vox:
+      return "a .vox model";
+    case content_kind::binary:
+      break;
+  }
+  return "binary data";
+}
+
+content_kind written_kind(output_format format) {
+  switch (format) {
+    case output_format::csv:
+      return content_kind::sproxel_csv;
+    case output_format::vox:
+      return content_kind::vox;
+    case output_format::xml:
+      break;
+  }
+  return content_kind::model_document;
+}
+
+void placed_bounds::add(float x, float y, float z) {
+  const float at[3] = {x, y, z};
+  for (int axis = 0; axis < 3; ++axis) {
+    if (empty || at[axis] < min[axis]) min[axis] = at[axis];
+    if (empty || at[axis] > max[axis]) max[axis] = at[axis];
+  }
+  empty = false;
+}
+
+std::string grid_size_failure(const std::string& path) {
+  return "cannot read grid size: " + path +
+         ": fewer than three fields (the header needs x, y and z sizes)";
+}
+
+std::uint8_t colour_byte(float fraction) {
+  const float scaled = std::floor(fraction * 256.0f + 0.5f);
+  if (!(scaled > 0.0f)) return 0;  // NaN too
+  return scaled >= 255.0f ? std::uint8_t{255} : static_cast<std::uint8_t>(scaled);
+}
+
+namespace {
+
+std::string number_text(float value) {
+  char text[max_number_text];
+  return std::string(text, format_number(value, text));
+}
+
+// Where a voxel came from, for messages: the path, and its line when known.
+std::string source_place(const std::string& path, std::size_t line) {
+  return line == 0 ? path : path + ":" + std::to_string(line);
+}
+
+// A placed position as a whole cell; false when it is no whole number in the
+// 32-bit range.
+bool whole_cell(float value, std::int32_t& cell) {
+  if (!(value >= -2147483648.0f && value < 2147483648.0f) || std::floor(value) != value) {
+    return false;
+  }
+  cell = static_cast<std::int32_t>(value);
+  return true;
+}
+
+// Collects placed records as whole cells; the first position that is not
+// whole stops the collection with a message.
+struct cell_collector {
+  const conversion_request* request;
+  std::vector<cell_voxel>* cells;
+  std::string failure;
+
+  bool add(const voxel_record& record, std::size_t line) {
+    cell_voxel voxel;
+    const float position[3] = {record.x, record.y, record.z};
+    std::int32_t* cell[3] = {&voxel.x, &voxel.y, &voxel.z};
+    for (int axis = 0; axis < 3; ++axis) {
+      if (!whole_cell(position[axis], *cell[axis])) {
+        failure = "cannot convert: " + source_place(request->input_path, line) + ": " +
+                  static_cast<char>('x' + axis) + "=\"" + number_text(position[axis]) +
+                  "\" is not a whole cell (CSV and .vox positions are whole numbers within "
+                  "32 bits)";
+        return false;
+      }
+    }
+    voxel.r = colour_byte(record.r);
+    voxel.g = colour_byte(record.g);
+    voxel.b = colour_byte(record.b);
+    cells->push_back(voxel);
+    return true;
+  }
+};
+
+// Hands every voxel of the input, placed, to `consume(record, line)` in the
+// order of its input; `consume` returns false to stop. False when the input
+// could not be read (result.failure says why) or consume stopped.
+template <typename Consume>
+bool for_each_placed_voxel(const conversion_request& request, conversion_result& result,
+                           Consume&& consume) {
+  const token_list tokens = read_token_list(request.text);
+  const std::optional<grid_size> size = parse_grid_size(tokens);
+  if (!size) {
+    result.failure = grid_size_failure(request.input_path);
+    return false;
+  }
+  bool going = true;
+  walk_cells(tokens, *size, request.placement, [&](const voxel_record& record) {
+    if (going) going = consume(record, std::size_t{0});
+  });
+  return going;
+}
+
+void count_voxel(conversion_result& result, const voxel_record& record) {
+  ++result.voxel_count;
+  result.bounds.add(record.x, record.y, record.z);
+}
+
+// Writes CSV or .vox from the placed voxels of any input.
+conversion_result write_cells(const conversion_request& request, output_sink sink) {
+  conversion_result result;
+  std::vector<cell_voxel> cells;
+  cell_collector collector{&request, &cells, {}};
+  const bool read = for_each_placed_voxel(
+      request, result, [&collector](const voxel_record& record, std::size_t line) {
+        return collector.add(record, line);
+      });
+  if (!read) {
+    if (result.failure.empty()) result.failure = collector.failure;
+    return result;
+  }
+  voxel_grid grid;
+  if (!make_voxel_grid(cells, grid)) {
+    result.failure = "cannot convert: " + request.input_path +
+                     ": the model's bounding box holds more than 2^28 cells";
+    return result;
+  }
+  if (grid.voxel_count == 0) {
+    result.failure = "cannot convert: " + request.input_path + ": the model has no voxel to write";
+    return result;
+  }
+  if (request.keep_placed) result.placed = cells;
+  cells = std::vector<cell_voxel>();
+  result.voxel_count = grid.voxel_count;
+  for_each_voxel_in_walk_order(grid, [&result](const cell_voxel& voxel) {
+    result.bounds.add(static_cast<float>(voxel.x), static_cast<float>(voxel.y),
+                      static_cast<float>(voxel.z));
+  });
+  result.grid_min[0] = grid.min_x;
+  result.grid_min[1] = grid.min_y;
+  result.grid_min[2] = grid.min_z;
+  result.grid_size[0] = grid.size_x;
+  result.grid_size[1] = grid.size_y;
+  result.grid_size[2] = grid.size_z;
+  if (request.format == output_format::csv) {
+    result.sink_failed = !write_sproxel_csv(grid, sink);
+  } else {
+    result.failure = "cannot convert: writing .vox files is not available yet";
+    return result;
+  }
+  result.ok = !result.sink_failed;
+  return result;
+}
+
+// Writes a model document from any input.
+conversion_result write_document(const conversion_request& request, output_sink sink) {
+  conversion_result result;
+  const token_list tokens = read_token_list(request.text);
+  const std::optional<grid_size> size = parse_grid_size(tokens);
+  if (!size) {
+    result.failure = grid_size_failure(request.input_path);
+    return result;
+  }
+  result.sink_failed = !write_model(tokens, *size, request.placement, request.line_end, sink);
+  if (result.sink_failed) return result;
+  if (request.count || request.keep_placed) {
+    cell_collector collector{&request, &result.placed, {}};
+    walk_cells(tokens, *size, request.placement, [&](const voxel_record& record) {
+      count_voxel(result, record);
+      if (request.keep_placed) collector.add(record, 0);
+    });
+  }
+  result.ok = true;
+  return result;
+}
+
+}  // namespace
+
+conversion_result convert_model(const conversion_request& request, output_sink sink) {
+  if (request.format == output_format::xml) return write_document(request, sink);
+  return write_cells(request, sink);
 }
 
 }  // namespace cubewright

@@ -1,12 +1,18 @@
-// The conversion itself, on memory: tokens in, document out through a sink.
+// The conversions themselves, on memory: an input text in, the output's
+// bytes out through a sink, and a report of what was converted.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "app/options.h"
 #include "csv_input/grid_size.h"
 #include "csv_input/token_list.h"
+#include "voxel_model/cell_voxel.h"
 #include "voxel_model/model_writer.h"
 
 namespace cubewright {
@@ -22,5 +28,67 @@ bool write_model(const token_list& tokens, const grid_size& size, const model_pl
 /// than three fields.
 std::optional<std::string> convert_text(std::string_view csv_text, const model_placement& placement,
                                         std::string_view line_end = "\n");
+
+/// What a text holds, as far as its first bytes tell: a model document
+/// begins with "<" after an optional byte order mark and white space, a .vox
+/// file with "VOX ". Anything else is read as CSV, unless it holds a NUL
+/// byte, which no export does.
+enum class content_kind { sproxel_csv, model_document, vox, binary };
+
+content_kind recognise_input(std::string_view text);
+
+/// What an existing file that is about to be replaced holds, judged from its
+/// start: a sproxel export (see looks_like_sproxel_export), a model document,
+/// a .vox file, or something else (nothing).
+std::optional<content_kind> recognise_existing(std::string_view start);
+
+/// The name of a kind of content for messages: "a sproxel CSV export", ...
+std::string_view describe(content_kind kind);
+
+/// The kind of content a format writes.
+content_kind written_kind(output_format format);
+
+/// The smallest and largest placed position along each axis.
+struct placed_bounds {
+  bool empty = true;
+  float min[3] = {0, 0, 0};
+  float max[3] = {0, 0, 0};
+  void add(float x, float y, float z);
+};
+
+/// One conversion, from an input text to an output format.
+struct conversion_request {
+  std::string_view text;
+  content_kind input = content_kind::sproxel_csv;
+  std::string input_path;  // for messages only
+  model_placement placement;
+  output_format format = output_format::xml;
+  std::string_view line_end = "\n";  // of model documents
+  bool keep_placed = false;          // fill conversion_result::placed
+  bool count = false;                // fill voxel_count and bounds
+};
+
+/// What a conversion did.
+struct conversion_result {
+  bool ok = false;
+  bool sink_failed = false;        // the sink refused bytes; it knows why
+  std::string failure;             // otherwise, when not ok: the message, without "cubewright: "
+  std::vector<std::string> notes;  // on success: lines for standard error, likewise
+  std::size_t voxel_count = 0;     // with `count`, or writing CSV or .vox
+  placed_bounds bounds;            // likewise
+  std::int32_t grid_min[3] = {0, 0, 0};   // writing CSV: where the export's first cell lies
+  std::int32_t grid_size[3] = {0, 0, 0};  // and its size
+  std::vector<cell_voxel> placed;         // with keep_placed: the placed voxels, whole cells
+};
+
+/// Converts as requested. The sink gets the bytes of the output; when the
+/// result is not ok, what it got is to be thrown away.
+conversion_result convert_model(const conversion_request& request, output_sink sink);
+
+/// The message for a CSV input without a grid header.
+std::string grid_size_failure(const std::string& path);
+
+/// A colour fraction as a byte: round(v * 256), clamped to 0..255.
+std::uint8_t colour_byte(float fraction);
 
 }  // namespace cubewright

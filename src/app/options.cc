@@ -20,6 +20,29 @@ const std::array<std::string_view, 11> usage_lines = {
     "  cubewright shotgun.csv assault_rifle1.xml 4 -2 0 flip",
 };
 
+const std::array<std::string_view, 15> option_lines = {
+    "",
+    "cubewright [options] input output [offset_x] [offset_y] [offset_z] [flip_x] [flip_y] [flip_z]",
+    "The input is recognised by its content: a sproxel CSV export, a model document (.xml)",
+    "or a MagicaVoxel .vox file. Options come before the input:",
+    "    --to FORMAT      what to write: xml (the model document, default), csv or vox",
+    "    --mirror AXES    mirror along x, y and/or z, e.g. --mirror yz",
+    "    --preview FILE   also draw the placed model into FILE (PNG)",
+    "    --compare MODEL  draw MODEL beside it in the preview, as it stands",
+    "    -v, --verbose    say what was written: path, voxel count and bounds",
+    "    -h, --help       show this text",
+    "    --version        show the version",
+    "    --               end of options (for an input whose name begins with -)",
+    "flip_y and flip_z mirror along y and z as flip_x does along x: any seventh or",
+    "eighth argument does it. An existing model of another kind is never replaced.",
+    "Keep a copy of the game's original file before you replace it.",
+};
+
+#ifndef CUBEWRIGHT_VERSION
+#define CUBEWRIGHT_VERSION "0.0.0"
+#endif
+const std::string_view program_version = CUBEWRIGHT_VERSION;
+
 bool wants_usage(const std::vector<std::string>& arguments) { return arguments.size() < 2; }
 
 conversion_options parse_options(const std::vector<std::string>& arguments) {
@@ -34,6 +57,124 @@ conversion_options parse_options(const std::vector<std::string>& arguments) {
   if (count > 6) options.axis_factor_y = -1.0f;
   if (count > 7) options.axis_factor_z = -1.0f;
   return options;
+}
+
+namespace {
+
+command_line failure(std::string error) {
+  command_line line;
+  line.action = program_action::fail;
+  line.error = std::move(error);
+  return line;
+}
+
+// Splits "--name=value" into its name and value; `has_value` tells whether
+// the "=" was there.
+std::string_view option_name(std::string_view argument, std::string_view& value, bool& has_value) {
+  const std::size_t equals = argument.rfind("--", 0) == 0 ? argument.find('=') : argument.npos;
+  has_value = equals != argument.npos;
+  value = has_value ? argument.substr(equals + 1) : std::string_view();
+  return has_value ? argument.substr(0, equals) : argument;
+}
+
+bool read_format(std::string_view text, output_format& format) {
+  if (text == "xml") {
+    format = output_format::xml;
+  } else if (text == "csv") {
+    format = output_format::csv;
+  } else if (text == "vox") {
+    format = output_format::vox;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+bool read_axes(std::string_view text, bool mirrored[3]) {
+  if (text.empty()) return false;
+  for (char axis : text) {
+    if (axis < 'x' || axis > 'z') return false;
+    mirrored[axis - 'x'] = true;
+  }
+  return true;
+}
+
+}  // namespace
+
+command_line parse_command_line(const std::vector<std::string>& arguments) {
+  command_line line;
+  if (arguments.size() < 2) {
+    if (arguments.size() == 1 && (arguments[0] == "-h" || arguments[0] == "--help")) {
+      line.action = program_action::help;
+    } else if (arguments.size() == 1 && arguments[0] == "--version") {
+      line.action = program_action::version;
+    }
+    return line;
+  }
+
+  bool mirrored[3] = {false, false, false};
+  std::size_t next = 0;
+  while (next < arguments.size() && !arguments[next].empty() && arguments[next][0] == '-') {
+    const std::string& argument = arguments[next++];
+    if (argument == "--") break;
+    std::string_view value;
+    bool has_value = false;
+    const std::string_view name = option_name(argument, value, has_value);
+    if (!has_value && (name == "-h" || name == "--help")) {
+      line.action = program_action::help;
+      return line;
+    }
+    if (!has_value && name == "--version") {
+      line.action = program_action::version;
+      return line;
+    }
+    if (!has_value && (name == "-v" || name == "--verbose")) {
+      line.verbose = true;
+      continue;
+    }
+    const bool takes_value =
+        name == "--to" || name == "--mirror" || name == "--preview" || name == "--compare";
+    if (!takes_value) {
+      return failure("unknown option '" + argument +
+                     "' (put -- before an input whose name begins with -)");
+    }
+    if (!has_value) {
+      if (next == arguments.size())
+        return failure("option " + std::string(name) + " needs a value");
+      value = arguments[next++];
+    }
+    if (name == "--to") {
+      if (!read_format(value, line.format)) {
+        return failure("unknown format '" + std::string(value) + "' for --to (xml, csv or vox)");
+      }
+    } else if (name == "--mirror") {
+      if (!read_axes(value, mirrored)) {
+        return failure("unknown axes '" + std::string(value) + "' for --mirror (x, y, z or a mix)");
+      }
+    } else if (value.empty()) {
+      return failure("option " + std::string(name) + " needs a file name");
+    } else if (name == "--preview") {
+      line.preview_path = value;
+    } else {
+      line.compare_path = value;
+    }
+  }
+
+  const std::vector<std::string> positional(arguments.begin() + static_cast<std::ptrdiff_t>(next),
+                                            arguments.end());
+  if (positional.size() < 2) {
+    line.action = program_action::usage;
+    return line;
+  }
+  if (!line.compare_path.empty() && line.preview_path.empty()) {
+    return failure("--compare draws into the preview: give --preview FILE too");
+  }
+  line.action = program_action::convert;
+  line.options = parse_options(positional);
+  if (mirrored[0]) line.options.axis_factor_x = -1.0f;
+  if (mirrored[1]) line.options.axis_factor_y = -1.0f;
+  if (mirrored[2]) line.options.axis_factor_z = -1.0f;
+  return line;
 }
 
 }  // namespace cubewright

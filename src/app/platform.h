@@ -75,4 +75,15 @@ void discard_output_file(output_file& file);
 /// Writes one line, and a line end, to standard error, readable on a console.
 void print_error_line(std::string_view text);
 
+/// Writes one line, and a line end, to standard output, readable on a
+/// console. False when it could not be written.
+bool print_output_line(std::string_view text);
+
+/// Reads at most `size` bytes from the start of an existing regular file
+/// (links followed). False when there is no such file or it cannot be read.
+bool read_file_start(const std::string& path, std::size_t size, std::string& start);
+
+/// True when both paths name one existing file, however they name it.
+bool same_file(const std::string& first, const std::string& second);
+
 }  // namespace cubewright

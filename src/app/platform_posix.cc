@@ -326,4 +326,36 @@ void print_error_line(std::string_view text) {
   std::fflush(stderr);
 }
 
+bool print_output_line(std::string_view text) {
+  std::fwrite(text.data(), 1, text.size(), stdout);
+  std::fputc('\n', stdout);
+  return std::fflush(stdout) == 0 && !std::ferror(stdout);
+}
+
+bool read_file_start(const std::string& path, std::size_t size, std::string& start) {
+  struct stat status {};
+  // Only a regular file can hold a model; opening a pipe would wait for it.
+  if (stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return false;
+  const int descriptor = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (descriptor < 0) return false;
+  start.resize(size);
+  std::size_t filled = 0;
+  while (filled < size) {
+    const ssize_t got = read(descriptor, &start[filled], size - filled);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    filled += static_cast<std::size_t>(got);
+  }
+  close(descriptor);
+  start.resize(filled);
+  return true;
+}
+
+bool same_file(const std::string& first, const std::string& second) {
+  struct stat a {};
+  struct stat b {};
+  return stat(first.c_str(), &a) == 0 && stat(second.c_str(), &b) == 0 && a.st_dev == b.st_dev &&
+         a.st_ino == b.st_ino;
+}
+
 }  // namespace cubewright

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cwchar>
+#include <utility>
 
 #include "app/platform.h"
 
@@ -350,9 +351,13 @@ void discard_output_file(output_file& file) {
   }
 }
 
-void print_error_line(std::string_view text) {
-  const HANDLE handle = GetStdHandle(STD_ERROR_HANDLE);
-  if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return;
+namespace {
+
+// Writes a line to a standard stream: UTF-16 to a console, UTF-8 bytes with
+// CR LF when redirected. False when it could not be written.
+bool write_standard_line(DWORD stream, std::string_view text) {
+  const HANDLE handle = GetStdHandle(stream);
+  if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return false;
   DWORD mode = 0;
   if (GetConsoleMode(handle, &mode)) {
     // A console shows UTF-16 whatever its code page.
@@ -362,11 +367,11 @@ void print_error_line(std::string_view text) {
     while (left != 0) {
       const DWORD wanted = left < 8192 ? static_cast<DWORD>(left) : 8192;
       DWORD wrote = 0;
-      if (!WriteConsoleW(handle, data, wanted, &wrote, nullptr) || wrote == 0) return;
+      if (!WriteConsoleW(handle, data, wanted, &wrote, nullptr) || wrote == 0) return false;
       data += wrote;
       left -= wrote;
     }
-    return;
+    return true;
   }
   // Redirected: the bytes as they are, UTF-8, for whatever reads them.
   std::string line(text);
@@ -376,10 +381,71 @@ void print_error_line(std::string_view text) {
   while (left != 0) {
     const DWORD wanted = left < largest_transfer ? static_cast<DWORD>(left) : largest_transfer;
     DWORD wrote = 0;
-    if (!WriteFile(handle, data, wanted, &wrote, nullptr) || wrote == 0) return;
+    if (!WriteFile(handle, data, wanted, &wrote, nullptr) || wrote == 0) return false;
     data += wrote;
     left -= wrote;
   }
+  return true;
+}
+
+// A handle on an existing file for looking at it, or INVALID_HANDLE_VALUE.
+HANDLE open_existing(const std::string& path, DWORD access) {
+  const std::wstring wide = wide_path(path);
+  return CreateFileW(wide.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
+}  // namespace
+
+void print_error_line(std::string_view text) {
+  std::fflush(stderr);
+  write_standard_line(STD_ERROR_HANDLE, text);
+}
+
+bool print_output_line(std::string_view text) {
+  std::fflush(stdout);
+  return write_standard_line(STD_OUTPUT_HANDLE, text);
+}
+
+bool read_file_start(const std::string& path, std::size_t size, std::string& start) {
+  const HANDLE handle = open_existing(path, GENERIC_READ);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  if (GetFileType(handle) != FILE_TYPE_DISK) {
+    CloseHandle(handle);
+    return false;
+  }
+  BY_HANDLE_FILE_INFORMATION information{};
+  if (!GetFileInformationByHandle(handle, &information) ||
+      (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    CloseHandle(handle);
+    return false;
+  }
+  start.resize(size);
+  std::size_t filled = 0;
+  while (filled < size) {
+    const std::size_t room = size - filled;
+    const DWORD wanted = room < largest_transfer ? static_cast<DWORD>(room) : largest_transfer;
+    DWORD got = 0;
+    if (!ReadFile(handle, &start[filled], wanted, &got, nullptr) || got == 0) break;
+    filled += got;
+  }
+  CloseHandle(handle);
+  start.resize(filled);
+  return true;
+}
+
+bool same_file(const std::string& first, const std::string& second) {
+  BY_HANDLE_FILE_INFORMATION a{};
+  BY_HANDLE_FILE_INFORMATION b{};
+  for (auto [path, information] : {std::pair{&first, &a}, std::pair{&second, &b}}) {
+    const HANDLE handle = open_existing(*path, 0);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    const bool known = GetFileInformationByHandle(handle, information) != 0;
+    CloseHandle(handle);
+    if (!known) return false;
+  }
+  return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+         a.nFileIndexLow == b.nFileIndexLow;
 }
 
 }  // namespace cubewright

@@ -56,4 +56,28 @@ std::optional<grid_size> parse_grid_size(const token_list& tokens) {
   return grid_size{parse_decimal(fields[0]), parse_decimal(fields[1]), parse_decimal(fields[2])};
 }
 
+namespace {
+
+bool is_whole_number(std::string_view field) {
+  if (!field.empty() && (field[0] == '-' || field[0] == '+')) field.remove_prefix(1);
+  if (field.empty()) return false;
+  for (char c : field) {
+    if (c < '0' || c > '9') return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool looks_like_sproxel_export(std::string_view text) {
+  const token_list tokens = read_token_list(text);
+  int index = 0;
+  for (std::string_view field : tokens) {
+    if (index == 3) return field[0] == '#';
+    if (!is_whole_number(field)) return false;
+    ++index;
+  }
+  return false;
+}
+
 }  // namespace cubewright

@@ -30,4 +30,10 @@ inline std::int32_t parse_decimal(std::string_view text) { return parse_integer(
 /// fewer than three.
 std::optional<grid_size> parse_grid_size(const token_list& tokens);
 
+/// True when text (or its start) is what the editor exports: its first three
+/// fields are whole numbers (an optional sign and digits alone) and its
+/// fourth begins with "#". Used to recognise an export that must not be
+/// overwritten by mistake.
+bool looks_like_sproxel_export(std::string_view text);
+
 }  // namespace cubewright

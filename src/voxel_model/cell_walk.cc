@@ -22,12 +22,6 @@ constexpr std::array<std::int8_t, 256> hex_digit_values = [] {
 
 int hex_digit_value(char c) { return hex_digit_values[static_cast<unsigned char>(c)]; }
 
-// Index times factor plus offset, each step rounded to single precision.
-float place(std::int64_t index, float factor, std::int32_t offset) {
-  const float scaled = static_cast<float>(index) * factor;
-  return scaled + static_cast<float>(offset);
-}
-
 float colour_fraction(std::string_view token, std::size_t start) {
   if (start >= token.size()) return 0.0f;
   return static_cast<float>(parse_hex_pair(token.substr(start, 2))) * 0.00390625f;
@@ -40,9 +34,9 @@ std::int32_t parse_hex_pair(std::string_view text) { return parse_integer(text, 
 voxel_record make_voxel_record(const cell_cursor& cursor, std::string_view token,
                                const model_placement& placement) {
   voxel_record record;
-  record.x = place(cursor.cell_x, placement.axis_factor_x, placement.offset_x);
-  record.y = place(cursor.cell_y, placement.axis_factor_y, placement.offset_y);
-  record.z = place(cursor.cell_z, placement.axis_factor_z, placement.offset_z);
+  record.x = place_index(cursor.cell_x, placement.axis_factor_x, placement.offset_x);
+  record.y = place_index(cursor.cell_y, placement.axis_factor_y, placement.offset_y);
+  record.z = place_index(cursor.cell_z, placement.axis_factor_z, placement.offset_z);
   if (token.size() >= 7) {
     // Six hex digits, as every exported colour has them, need none of the
     // rules for signs, prefixes and white space. A byte that is no digit

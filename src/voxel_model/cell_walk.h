@@ -28,6 +28,13 @@ struct cell_cursor {
 /// Meant for the two-character colour pairs; longer text saturates.
 std::int32_t parse_hex_pair(std::string_view text);
 
+/// A cell index placed on its axis: times the factor, plus the offset, each
+/// step rounded to single precision.
+inline float place_index(std::int64_t index, float factor, std::int32_t offset) {
+  const float scaled = static_cast<float>(index) * factor;
+  return scaled + static_cast<float>(offset);
+}
+
 /// The record of a filled cell token at the given cursor. Colour pairs start
 /// at positions 1, 3 and 5; a pair cut short by the token's end reads what is
 /// left of it, so a missing pair is 0.

@@ -1,0 +1,70 @@
+// A model as a dense box of whole cells: how placed voxels are put in the
+// order a CSV export is walked, and what the CSV and .vox writers store.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "voxel_model/cell_voxel.h"
+
+namespace cubewright {
+
+/// The largest box a grid may hold, in cells (four bytes each).
+inline constexpr std::uint64_t max_grid_cells = std::uint64_t{1} << 28;
+
+/// A cell's value: 0 when empty, else `filled_cell` with the colour bytes
+/// in the low 24 bits (red highest).
+inline constexpr std::uint32_t filled_cell = std::uint32_t{1} << 24;
+
+/// The bounding box of a model's voxels and one value per cell in it. Cells
+/// run x fastest, then z, then y upward. An empty model has sizes of 0.
+struct voxel_grid {
+  std::int32_t min_x = 0;
+  std::int32_t min_y = 0;
+  std::int32_t min_z = 0;
+  std::int32_t size_x = 0;
+  std::int32_t size_y = 0;
+  std::int32_t size_z = 0;
+  std::size_t voxel_count = 0;  // filled cells
+  std::vector<std::uint32_t> cells;
+};
+
+/// The number of cells in the bounding box of `voxels` (0 when there are
+/// none); may exceed max_grid_cells.
+std::uint64_t bounding_box_cells(const std::vector<cell_voxel>& voxels);
+
+/// Puts the voxels into a grid; of two voxels on one cell the later wins.
+/// False, with the grid untouched, when the box holds more than
+/// max_grid_cells.
+bool make_voxel_grid(const std::vector<cell_voxel>& voxels, voxel_grid& grid);
+
+inline std::uint32_t cell_value(const cell_voxel& voxel) {
+  return filled_cell | std::uint32_t{voxel.r} << 16 | std::uint32_t{voxel.g} << 8 | voxel.b;
+}
+
+/// Hands every filled cell to `visit` as a cell_voxel, in the order a CSV
+/// export is walked: y from the top down, then z upward, then x upward.
+template <typename Visit>
+void for_each_voxel_in_walk_order(const voxel_grid& grid, Visit&& visit) {
+  const std::size_t row = static_cast<std::size_t>(grid.size_x);
+  const std::size_t layer = row * static_cast<std::size_t>(grid.size_z);
+  for (std::int32_t y = grid.size_y - 1; y >= 0; --y) {
+    const std::uint32_t* cell = grid.cells.data() + static_cast<std::size_t>(y) * layer;
+    for (std::int32_t z = 0; z < grid.size_z; ++z) {
+      for (std::int32_t x = 0; x < grid.size_x; ++x, ++cell) {
+        if (*cell == 0) continue;
+        cell_voxel voxel;
+        voxel.x = grid.min_x + x;
+        voxel.y = grid.min_y + y;
+        voxel.z = grid.min_z + z;
+        voxel.r = static_cast<std::uint8_t>(*cell >> 16);
+        voxel.g = static_cast<std::uint8_t>(*cell >> 8);
+        voxel.b = static_cast<std::uint8_t>(*cell);
+        visit(voxel);
+      }
+    }
+  }
+}
+
+}  // namespace cubewright
