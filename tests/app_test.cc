@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -90,6 +91,111 @@ TEST(ConvertText, SameDocumentForEveryLineEndAndByteOrderMark) {
   ASSERT_TRUE(expected);
   EXPECT_EQ(convert_text(crlf, placement), expected);
   EXPECT_EQ(convert_text("\xEF\xBB\xBF" + crlf, placement), expected);
+}
+
+}  // namespace
+}  // namespace cubewright
+
+namespace cubewright {
+namespace {
+
+TEST(CommandLine, PlainArgumentsMeanWhatTheyAlwaysMeant) {
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"in.csv", "out.xml", "-3", "-v", "--to", "csv"},
+        std::vector<std::string>{"", "-h", "1"}}) {
+    const command_line line = parse_command_line(args);
+    ASSERT_EQ(line.action, program_action::convert);
+    const conversion_options plain = parse_options(args);
+    EXPECT_EQ(line.options.input_csv, plain.input_csv);
+    EXPECT_EQ(line.options.offset_x, plain.offset_x);
+    EXPECT_EQ(line.options.axis_factor_x, plain.axis_factor_x);
+    EXPECT_EQ(line.options.axis_factor_z, plain.axis_factor_z);
+    EXPECT_EQ(line.format, output_format::xml);
+    EXPECT_FALSE(line.verbose);
+  }
+}
+
+TEST(CommandLine, SingleArgumentsAndTooFewPositionals) {
+  const struct {
+    std::vector<std::string> args;
+    program_action action;
+  } cases[] = {
+      {{}, program_action::usage},
+      {{"-h"}, program_action::help},
+      {{"--help"}, program_action::help},
+      {{"--version"}, program_action::version},
+      {{"--bogus"}, program_action::usage},
+      {{"in.csv"}, program_action::usage},
+      {{"--to", "csv", "in.csv"}, program_action::usage},
+      {{"-v", "--", "in.csv"}, program_action::usage},
+      {{"-v", "-h", "a", "b"}, program_action::help},
+      {{"--bogus", "a", "b"}, program_action::fail},
+      {{"--to", "png", "a", "b"}, program_action::fail},
+      {{"--mirror", "xw", "a", "b"}, program_action::fail},
+      {{"--mirror=", "a", "b"}, program_action::fail},
+      {{"--compare", "c.xml", "a", "b"}, program_action::fail},
+      {{"a", "b", "--to"}, program_action::convert},
+  };
+  for (const auto& c : cases) {
+    const command_line line = parse_command_line(c.args);
+    EXPECT_EQ(line.action, c.action) << ::testing::PrintToString(c.args);
+    if (line.action == program_action::fail) {
+      EXPECT_FALSE(line.error.empty());
+    }
+  }
+  EXPECT_NE(parse_command_line({"--bogus", "a", "b"}).error.find("'--bogus'"), std::string::npos);
+  EXPECT_NE(parse_command_line({"--bogus", "a", "b"}).error.find("--"), std::string::npos);
+}
+
+TEST(CommandLine, OptionsAndTheirValues) {
+  const command_line line =
+      parse_command_line({"--to=csv", "--mirror", "yz", "-v", "--preview", "p.png",
+                          "--compare=old.xml", "--", "-in.xml", "out", "4", "x", "-1"});
+  ASSERT_EQ(line.action, program_action::convert);
+  EXPECT_EQ(line.format, output_format::csv);
+  EXPECT_TRUE(line.verbose);
+  EXPECT_EQ(line.preview_path, "p.png");
+  EXPECT_EQ(line.compare_path, "old.xml");
+  EXPECT_EQ(line.options.input_csv, "-in.xml");
+  EXPECT_EQ(line.options.offset_x, 4);
+  EXPECT_EQ(line.options.offset_z, -1);
+  EXPECT_EQ(line.options.axis_factor_x, 1.0f);
+  EXPECT_EQ(line.options.axis_factor_y, -1.0f);
+  EXPECT_EQ(line.options.axis_factor_z, -1.0f);
+
+  // An axis is mirrored when either the option or a flip argument says so.
+  const command_line both =
+      parse_command_line({"--mirror", "z", "in", "out", "0", "0", "0", "flip"});
+  EXPECT_EQ(both.options.axis_factor_x, -1.0f);
+  EXPECT_EQ(both.options.axis_factor_y, 1.0f);
+  EXPECT_EQ(both.options.axis_factor_z, -1.0f);
+}
+
+TEST(Recognise, InputsByContentNotName) {
+  EXPECT_EQ(recognise_input("2,1,1\n#ff0000ff"), content_kind::sproxel_csv);
+  EXPECT_EQ(recognise_input(""), content_kind::sproxel_csv);
+  EXPECT_EQ(recognise_input("\xEF\xBB\xBF \r\n\t<model>"), content_kind::model_document);
+  EXPECT_EQ(recognise_input("VOX \x96\0\0\0"), content_kind::vox);
+  EXPECT_EQ(recognise_input(std::string("1,1,1,#ff\0", 10)), content_kind::binary);
+
+  EXPECT_EQ(recognise_existing("12,5,3\n#00000000"), content_kind::sproxel_csv);
+  EXPECT_EQ(recognise_existing("-1,+5,3,#"), content_kind::sproxel_csv);
+  EXPECT_EQ(recognise_existing("12,5,3.5\n#00000000"), std::nullopt);
+  EXPECT_EQ(recognise_existing("12,5,3\nff"), std::nullopt);
+  EXPECT_EQ(recognise_existing("12,5,3"), std::nullopt);
+  EXPECT_EQ(recognise_existing("notes"), std::nullopt);
+  EXPECT_EQ(recognise_existing("<model>"), content_kind::model_document);
+}
+
+TEST(ColourByte, RoundsFractionsOfTheDocument) {
+  for (int value = 0; value < 256; ++value) {
+    EXPECT_EQ(colour_byte(static_cast<float>(value) / 256.0f), value);
+    EXPECT_EQ(colour_byte(std::stof(std::to_string(static_cast<float>(value) / 256.0f))), value);
+  }
+  EXPECT_EQ(colour_byte(1.0f), 255);
+  EXPECT_EQ(colour_byte(-0.5f), 0);
+  EXPECT_EQ(colour_byte(7.0f), 255);
+  EXPECT_EQ(colour_byte(std::nanf("")), 0);
 }
 
 }  // namespace

@@ -1,0 +1,85 @@
+// The grid of placed voxels and the CSV export written from it.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/conversion.h"
+#include "csv_output/sproxel_writer.h"
+#include "voxel_model/cell_walk.h"
+#include "voxel_model/voxel_grid.h"
+
+namespace cubewright {
+namespace {
+
+std::string export_text(const voxel_grid& grid, std::size_t block_size = default_block_size) {
+  std::string text;
+  output_sink sink{&text, [](void* context, const char* data, std::size_t size) {
+                     static_cast<std::string*>(context)->append(data, size);
+                     return true;
+                   }};
+  EXPECT_TRUE(write_sproxel_csv(grid, sink, block_size));
+  return text;
+}
+
+TEST(VoxelGrid, BoundingBoxAndTheLaterVoxelWins) {
+  const std::vector<cell_voxel> voxels = {
+      {-2, 5, 1, 1, 2, 3}, {0, 3, 0, 4, 5, 6}, {-2, 5, 1, 7, 8, 9}};
+  voxel_grid grid;
+  ASSERT_TRUE(make_voxel_grid(voxels, grid));
+  EXPECT_EQ(grid.min_x, -2);
+  EXPECT_EQ(grid.min_y, 3);
+  EXPECT_EQ(grid.min_z, 0);
+  EXPECT_EQ(grid.size_x, 3);
+  EXPECT_EQ(grid.size_y, 3);
+  EXPECT_EQ(grid.size_z, 2);
+  EXPECT_EQ(grid.voxel_count, 2u);
+  std::vector<cell_voxel> walked;
+  for_each_voxel_in_walk_order(grid, [&](const cell_voxel& v) { walked.push_back(v); });
+  ASSERT_EQ(walked.size(), 2u);
+  EXPECT_EQ(walked[0].y, 5);  // the top layer first
+  EXPECT_EQ(walked[0].r, 7);
+  EXPECT_EQ(walked[1].x, 0);
+}
+
+TEST(VoxelGrid, RefusesBoxesPastTheLimitWithoutOverflow) {
+  voxel_grid grid;
+  EXPECT_FALSE(make_voxel_grid({{-2147483647 - 1, 0, 0}, {2147483647, 0, 0}}, grid));
+  EXPECT_FALSE(make_voxel_grid({{0, 0, 0}, {2147483647, 2147483647, 2147483647}}, grid));
+  EXPECT_FALSE(make_voxel_grid({{0, 0, 0}, {1 << 14, 1 << 14, 1}}, grid));
+  EXPECT_EQ(bounding_box_cells({{0, 0, 0}, {(1 << 14) - 1, (1 << 14) - 1, 0}}), max_grid_cells);
+  EXPECT_TRUE(make_voxel_grid({}, grid));
+  EXPECT_EQ(grid.size_x, 0);
+}
+
+TEST(SproxelWriter, WritesWhatTheEditorWrites) {
+  voxel_grid grid;
+  ASSERT_TRUE(make_voxel_grid({{0, 0, 0, 0xab, 0xcd, 0xef}, {1, 1, 1, 0, 0, 0}}, grid));
+  const std::string expected =
+      "2,2,2\n"
+      "#00000000,#00000000\n#00000000,#000000FF\n\n"
+      "#ABCDEFFF,#00000000\n#00000000,#00000000\n\n";
+  EXPECT_EQ(export_text(grid), expected);
+  EXPECT_EQ(export_text(grid, 1), expected);  // blocks smaller than a line
+}
+
+TEST(SproxelWriter, ExportReadsBackToTheSameDocument) {
+  const std::string csv =
+      "3,2,2\n#ff0000ff,#00000000,#00ff00ff\n#123456ff,#00000000,#00000000\n\n"
+      "#0000ffff,#000000ff,#00000000\n#00000000,#00000000,#abcdef00\n";
+  const model_placement moved{-6, 2, 9, 1, 1, 1};
+  std::vector<cell_voxel> cells;
+  const token_list tokens = read_token_list(csv);
+  walk_cells(tokens, *parse_grid_size(tokens), moved, [&](const voxel_record& r) {
+    cells.push_back({static_cast<std::int32_t>(r.x), static_cast<std::int32_t>(r.y),
+                     static_cast<std::int32_t>(r.z), colour_byte(r.r), colour_byte(r.g),
+                     colour_byte(r.b)});
+  });
+  voxel_grid grid;
+  ASSERT_TRUE(make_voxel_grid(cells, grid));
+  const model_placement back{grid.min_x, grid.min_y, grid.min_z, 1, 1, 1};
+  EXPECT_EQ(convert_text(export_text(grid), back), convert_text(csv, moved));
+}
+
+}  // namespace
+}  // namespace cubewright
