@@ -4,9 +4,11 @@
 #include <cstring>
 
 #include "csv_output/sproxel_writer.h"
+#include "vox_format/vox_reader.h"
 #include "voxel_model/cell_walk.h"
 #include "voxel_model/format_number.h"
 #include "voxel_model/voxel_grid.h"
+#include "xml_input/model_reader.h"
 
 namespace cubewright {
 
@@ -39,33 +41,16 @@ std::optional<std::string> convert_text(std::string_view csv_text, const model_p
   return document;
 }
 
-namespace {
-
-constexpr std::string_view byte_order_mark = "\xEF\xBB\xBF";
-
-bool starts_model_document(std::string_view text) {
-  if (text.substr(0, 3) == byte_order_mark) text.remove_prefix(3);
-  for (char c : text) {
-    if (c == ' ' || c == '\t' || c == '\r' || c == '\n') continue;
-    return c == '<';
-  }
-  return false;
-}
-
-bool starts_vox(std::string_view text) { return text.substr(0, 4) == "VOX "; }
-
-}  // namespace
-
 content_kind recognise_input(std::string_view text) {
-  if (starts_vox(text)) return content_kind::vox;
-  if (starts_model_document(text)) return content_kind::model_document;
+  if (looks_like_vox(text)) return content_kind::vox;
+  if (looks_like_model_document(text)) return content_kind::model_document;
   if (std::memchr(text.data(), 0, text.size()) != nullptr) return content_kind::binary;
   return content_kind::sproxel_csv;
 }
 
 std::optional<content_kind> recognise_existing(std::string_view start) {
-  if (starts_vox(start)) return content_kind::vox;
-  if (starts_model_document(start)) return content_kind::model_document;
+  if (looks_like_vox(start)) return content_kind::vox;
+  if (looks_like_model_document(start)) return content_kind::model_document;
   if (looks_like_sproxel_export(start)) return content_kind::sproxel_csv;
   return std::nullopt;
 }
@@ -138,6 +123,25 @@ bool whole_cell(float value, std::int32_t& cell) {
   return true;
 }
 
+// The cell a picture draws a placed voxel in: the nearest, within 32 bits.
+std::int32_t nearest_cell(float value) {
+  if (!(value > -2147483648.0f)) return value != value ? 0 : -2147483647 - 1;
+  if (!(value < 2147483648.0f)) return 2147483647;
+  return static_cast<std::int32_t>(std::floor(value + 0.5f));
+}
+
+cell_voxel drawn_cell(const voxel_record& record) {
+  return {nearest_cell(record.x), nearest_cell(record.y), nearest_cell(record.z),
+          colour_byte(record.r),  colour_byte(record.g),  colour_byte(record.b)};
+}
+
+// A value read from a model document placed on its axis, in the same float
+// steps as a cell index.
+float place_value(float value, float factor, std::int32_t offset) {
+  const float scaled = value * factor;
+  return scaled + static_cast<float>(offset);
+}
+
 // Collects placed records as whole cells; the first position that is not
 // whole stops the collection with a message.
 struct cell_collector {
@@ -166,12 +170,9 @@ struct cell_collector {
   }
 };
 
-// Hands every voxel of the input, placed, to `consume(record, line)` in the
-// order of its input; `consume` returns false to stop. False when the input
-// could not be read (result.failure says why) or consume stopped.
 template <typename Consume>
-bool for_each_placed_voxel(const conversion_request& request, conversion_result& result,
-                           Consume&& consume) {
+bool for_each_csv_voxel(const conversion_request& request, conversion_result& result,
+                        Consume& consume) {
   const token_list tokens = read_token_list(request.text);
   const std::optional<grid_size> size = parse_grid_size(tokens);
   if (!size) {
@@ -185,9 +186,96 @@ bool for_each_placed_voxel(const conversion_request& request, conversion_result&
   return going;
 }
 
-void count_voxel(conversion_result& result, const voxel_record& record) {
-  ++result.voxel_count;
-  result.bounds.add(record.x, record.y, record.z);
+template <typename Consume>
+bool for_each_document_voxel(const conversion_request& request, conversion_result& result,
+                             Consume& consume) {
+  const model_placement& placement = request.placement;
+  model_reader reader = open_model_reader(request.text);
+  voxel_record voxel;
+  for (;;) {
+    const read_step step = next_voxel(reader, voxel);
+    if (step == read_step::end) break;
+    if (step == read_step::error) {
+      const model_read_error& error = read_error(reader);
+      result.failure = "cannot read model: " + request.input_path + ":" +
+                       std::to_string(error.line) + ":" + std::to_string(error.column) + ": " +
+                       error.what;
+      return false;
+    }
+    voxel.x = place_value(voxel.x, placement.axis_factor_x, placement.offset_x);
+    voxel.y = place_value(voxel.y, placement.axis_factor_y, placement.offset_y);
+    voxel.z = place_value(voxel.z, placement.axis_factor_z, placement.offset_z);
+    if (!consume(voxel, voxel_line(reader))) return false;
+  }
+  const skeleton_content skeleton = skeleton_in(reader);
+  if (!skeleton.present) return true;
+  const std::string where = request.input_path + ":" + std::to_string(skeleton.line) + ":" +
+                            std::to_string(skeleton.column);
+  if (request.format == output_format::xml) {
+    result.failure = "cannot convert: " + where +
+                     ": the model has a skeleton, which cubewright cannot write back; "
+                     "--to csv or --to vox exports the voxels alone";
+    return false;
+  }
+  result.notes.push_back(where + ": the skeleton is left out; the export holds the voxels alone");
+  return true;
+}
+
+template <typename Consume>
+bool for_each_vox_voxel(const conversion_request& request, conversion_result& result,
+                        Consume& consume) {
+  vox_read_result read = read_vox(request.text);
+  if (!read.error.empty()) {
+    result.failure = "cannot read model: " + request.input_path +
+                     ": damaged .vox file: " + read.error + ", at byte " +
+                     std::to_string(read.error_offset);
+    return false;
+  }
+  if (read.frames_left_out != 0) {
+    result.notes.push_back(request.input_path + ": left out " +
+                           std::to_string(read.frames_left_out) +
+                           (read.frames_left_out == 1 ? " further model" : " further models") +
+                           " (animation frames); only the first is converted");
+  }
+  voxel_grid grid;
+  if (!make_voxel_grid(read.voxels, grid)) {
+    result.failure = "cannot convert: " + request.input_path +
+                     ": the scene's bounding box holds more than 2^28 cells";
+    return false;
+  }
+  read.voxels = std::vector<cell_voxel>();
+  const model_placement& placement = request.placement;
+  bool going = true;
+  for_each_voxel_in_walk_order(grid, [&](const cell_voxel& cell) {
+    if (!going) return;
+    voxel_record record;
+    record.x = place_index(cell.x, placement.axis_factor_x, placement.offset_x);
+    record.y = place_index(cell.y, placement.axis_factor_y, placement.offset_y);
+    record.z = place_index(cell.z, placement.axis_factor_z, placement.offset_z);
+    record.r = static_cast<float>(cell.r) * 0.00390625f;
+    record.g = static_cast<float>(cell.g) * 0.00390625f;
+    record.b = static_cast<float>(cell.b) * 0.00390625f;
+    going = consume(record, std::size_t{0});
+  });
+  return going;
+}
+
+// Hands every voxel of the input, placed, to `consume(record, line)` in the
+// order its document gets them; `consume` returns false to stop. False when
+// the input could not be read (result.failure says why) or consume stopped.
+template <typename Consume>
+bool for_each_placed_voxel(const conversion_request& request, conversion_result& result,
+                           Consume&& consume) {
+  switch (request.input) {
+    case content_kind::model_document:
+      return for_each_document_voxel(request, result, consume);
+    case content_kind::vox:
+      return for_each_vox_voxel(request, result, consume);
+    case content_kind::sproxel_csv:
+    case content_kind::binary:
+      break;
+  }
+  return for_each_csv_voxel(request, result, consume);
 }
 
 // Writes CSV or .vox from the placed voxels of any input.
@@ -239,22 +327,38 @@ conversion_result write_cells(const conversion_request& request, output_sink sin
 // Writes a model document from any input.
 conversion_result write_document(const conversion_request& request, output_sink sink) {
   conversion_result result;
-  const token_list tokens = read_token_list(request.text);
-  const std::optional<grid_size> size = parse_grid_size(tokens);
-  if (!size) {
-    result.failure = grid_size_failure(request.input_path);
+  const auto note = [&request, &result](const voxel_record& record) {
+    if (request.count) {
+      ++result.voxel_count;
+      result.bounds.add(record.x, record.y, record.z);
+    }
+    if (request.keep_placed) result.placed.push_back(drawn_cell(record));
+  };
+  if (request.input == content_kind::sproxel_csv) {
+    // The common case keeps its own loop: the walk straight into the writer.
+    const token_list tokens = read_token_list(request.text);
+    const std::optional<grid_size> size = parse_grid_size(tokens);
+    if (!size) {
+      result.failure = grid_size_failure(request.input_path);
+      return result;
+    }
+    result.sink_failed = !write_model(tokens, *size, request.placement, request.line_end, sink);
+    if (result.sink_failed) return result;
+    if (request.count || request.keep_placed) walk_cells(tokens, *size, request.placement, note);
+    result.ok = true;
     return result;
   }
-  result.sink_failed = !write_model(tokens, *size, request.placement, request.line_end, sink);
-  if (result.sink_failed) return result;
-  if (request.count || request.keep_placed) {
-    cell_collector collector{&request, &result.placed, {}};
-    walk_cells(tokens, *size, request.placement, [&](const voxel_record& record) {
-      count_voxel(result, record);
-      if (request.keep_placed) collector.add(record, 0);
-    });
-  }
-  result.ok = true;
+  model_writer writer = open_model_writer(sink, request.line_end);
+  write_head(writer);
+  const bool read =
+      for_each_placed_voxel(request, result, [&](const voxel_record& record, std::size_t) {
+        write_voxel(writer, record);
+        note(record);
+        return !writer.failed;
+      });
+  if (!read && !writer.failed) return result;
+  result.sink_failed = !write_tail(writer);
+  result.ok = !result.sink_failed;
   return result;
 }
 
