@@ -23,8 +23,12 @@
 #include <utility>
 #include <vector>
 
+#include "app/conversion.h"
+#include "csv_output/sproxel_writer.h"
 #include "support/files.h"
 #include "support/process.h"
+#include "voxel_model/cell_walk.h"
+#include "voxel_model/voxel_grid.h"
 
 namespace {
 using namespace cubewright_test;
@@ -93,6 +97,33 @@ std::string document_for(const std::string& csv_text) {
   const process_result result = run_process(program, {folder / "model.csv", folder / "model.xml"});
   EXPECT_EQ(result.exit_status, 0) << result.standard_error;
   return read_file(folder / "model.xml");
+}
+
+// The document of `csv_text` placed as given, made by the library.
+std::string document_for(const std::string& csv_text,
+                         const cubewright::model_placement& placement) {
+  return *cubewright::convert_text(csv_text, placement);
+}
+
+// The CSV export of the voxels of `csv_text`, made by the library.
+std::string model_export(const std::string& csv_text) {
+  using namespace cubewright;
+  const token_list tokens = read_token_list(csv_text);
+  std::vector<cell_voxel> cells;
+  walk_cells(tokens, *parse_grid_size(tokens), {}, [&](const voxel_record& r) {
+    cells.push_back({static_cast<std::int32_t>(r.x), static_cast<std::int32_t>(r.y),
+                     static_cast<std::int32_t>(r.z), colour_byte(r.r), colour_byte(r.g),
+                     colour_byte(r.b)});
+  });
+  voxel_grid grid;
+  EXPECT_TRUE(make_voxel_grid(cells, grid));
+  std::string text;
+  output_sink sink{&text, [](void* context, const char* data, std::size_t size) {
+                     static_cast<std::string*>(context)->append(data, size);
+                     return true;
+                   }};
+  write_sproxel_csv(grid, sink);
+  return text;
 }
 
 // Sets environment variables for the processes started while it lives.
@@ -499,19 +530,38 @@ TEST(FullDisk, FileSizeLimitIsReportedNotFatal) {
   expect_clean_failure(result, folder / "out.xml", "old", folder.path, old_entries);
 }
 
-// Converts `model` with the injection library counting calls, then once more
-// for every count k with the k-th call failing; `extra` adds settings to
-// every run. Returns how many calls a whole conversion makes.
-long fail_at_every_call(const std::string& model, bool in_place, const settings& extra,
+// One conversion for the fault injector: the input's name and text, the
+// output's name, the options before them and the output a clean run writes.
+struct injected_case {
+  std::string input_name = "model.csv";
+  std::string input_text;
+  std::string output_name = "model.xml";
+  std::vector<std::string> options;
+  std::string expected;
+};
+
+injected_case csv_to_document(const std::string& model) {
+  injected_case c;
+  c.input_text = model;
+  c.expected = document_for(model);
+  return c;
+}
+
+// Runs `c` with the injection library counting calls, then once more for
+// every count k with the k-th call failing; `extra` adds settings to every
+// run. Returns how many calls a whole conversion makes.
+long fail_at_every_call(const injected_case& c, bool in_place, const settings& extra,
                         const std::string& error_text) {
   scratch_folder folder;
   scratch_folder counter;
-  const std::string input = folder / "model.csv";
-  const std::string output = in_place ? input : folder / "model.xml";
-  const std::string old_contents = in_place ? model : std::string("the old document\n");
-  const std::string document = document_for(model);
+  const std::string input = folder / c.input_name;
+  const std::string output = in_place ? input : folder / c.output_name;
+  const std::string old_contents = in_place ? c.input_text : std::string("the old document\n");
+  std::vector<std::string> arguments = c.options;
+  arguments.push_back(input);
+  arguments.push_back(output);
   const auto reset = [&] {
-    write_file(input, model);
+    write_file(input, c.input_text);
     if (!in_place) write_file(output, old_contents);
   };
 
@@ -519,9 +569,9 @@ long fail_at_every_call(const std::string& model, bool in_place, const settings&
   const std::vector<std::string> old_entries = entries(folder.path);
   settings counting = extra;
   counting.emplace_back("CUBEWRIGHT_FAULT_COUNT", counter / "count");
-  const process_result clean = run_injected(counting, {input, output});
+  const process_result clean = run_injected(counting, arguments);
   EXPECT_EQ(clean.exit_status, 0) << clean.standard_error;
-  EXPECT_TRUE(read_file(output) == document) << "short writes changed the document";
+  EXPECT_TRUE(read_file(output) == c.expected) << "short writes changed the output";
   const long calls = std::strtol(read_file(counter / "count").c_str(), nullptr, 10);
   EXPECT_GT(calls, 3);
 
@@ -530,11 +580,10 @@ long fail_at_every_call(const std::string& model, bool in_place, const settings&
     reset();
     settings failing = extra;
     failing.emplace_back("CUBEWRIGHT_FAULT_AT", std::to_string(k));
-    const process_result result = run_injected(failing, {input, output});
+    const process_result result = run_injected(failing, arguments);
     if (k > calls) {
       EXPECT_EQ(result.exit_status, 0) << result.standard_error;
-      EXPECT_EQ(result.standard_error, "");
-      EXPECT_TRUE(read_file(output) == document) << "wrong document";
+      EXPECT_TRUE(read_file(output) == c.expected) << "wrong output";
       EXPECT_EQ(entries(folder.path), old_entries);
     } else {
       expect_clean_failure(result, output, old_contents, folder.path, old_entries);
@@ -544,6 +593,11 @@ long fail_at_every_call(const std::string& model, bool in_place, const settings&
     if (testing::Test::HasFailure()) break;
   }
   return calls;
+}
+
+long fail_at_every_call(const std::string& model, bool in_place, const settings& extra,
+                        const std::string& error_text) {
+  return fail_at_every_call(csv_to_document(model), in_place, extra, error_text);
 }
 
 TEST(InjectedFault, EveryCallFailingKeepsTheOldOutput) {
@@ -561,6 +615,26 @@ TEST(InjectedFault, TinyWritesStillGiveTheWholeDocument) {
   // Writes of a few bytes each, every one of them a possible point of failure.
   fail_at_every_call(make_model(3, 3, 2), false, {{"CUBEWRIGHT_WRITE_LIMIT", "7"}},
                      "Input/output error");
+}
+
+TEST(InjectedFault, EveryCallFailingKeepsTheOldOutputOnTheWayBack) {
+  const std::string model = make_model(30, 30, 24);
+  const settings short_writes = {{"CUBEWRIGHT_WRITE_LIMIT", "32768"}};
+  injected_case to_csv;
+  to_csv.input_name = "model.xml";
+  to_csv.input_text = document_for(model);
+  to_csv.output_name = "model.csv";
+  to_csv.options = {"--to", "csv"};
+  to_csv.expected = model_export(model);
+  EXPECT_GT(fail_at_every_call(to_csv, false, short_writes, "Input/output error"), 5);
+
+  injected_case replaced = csv_to_document(model);
+  replaced.input_name = "model.xml";
+  replaced.input_text = document_for(model);
+  replaced.output_name = "placed.xml";
+  replaced.options = {"--mirror", "y"};
+  replaced.expected = document_for(model, {0, 0, 0, 1, -1, 1});
+  fail_at_every_call(replaced, false, short_writes, "Input/output error");
 }
 
 TEST(InjectedFault, DiskFullAfterAnyNumberOfBytes) {
