@@ -16,7 +16,7 @@ install(TARGETS cubewright RUNTIME DESTINATION ${cubewright_bin_dir})
 install(FILES README.md LICENSE DESTINATION ${cubewright_doc_dir} OPTIONAL)
 
 set(CPACK_PACKAGE_NAME cubewright)
-set(CPACK_PACKAGE_VENDOR "the cubewright developers")
+set(CPACK_PACKAGE_VENDOR "${cubewright_authors}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_SOURCE_GENERATOR "")

@@ -326,4 +326,7 @@ void print_error_line(std::string_view text) {
   std::fflush(stderr);
 }
 
+// A terminal outlives the programs started in it, so nothing has to wait.
+void hold_console_if_own(int /*status*/, std::size_t /*argument_count*/) {}
+
 }  // namespace cubewright
