@@ -1,6 +1,7 @@
 // The real cubewright.exe on real files, on what Windows does differently:
 // CR LF documents, UTF-16 command lines and paths outside the ANSI code page,
-// console text, and replacing a file that another program holds.
+// console text, replacing a file that another program holds, a console of
+// its own, and the exe's version information.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -203,6 +204,67 @@ TEST(windows, refuses_a_folder_as_output_and_writes_into_devices) {
   const process_result into_nul = run_cubewright({input, "NUL"});
   EXPECT_EQ(into_nul.exit_status, 0) << into_nul.standard_error;
   EXPECT_EQ(scratch.entry_count(), 2);
+}
+
+TEST(windows, never_waits_for_a_key_when_its_streams_are_redirected) {
+  // A console of its own, as from Explorer, but whatever it prints is read
+  // by a program: a prompt would land in that text and a wait would hang.
+  scratch_folder scratch;
+  write_file(scratch / "in.csv", two_cell_csv);
+  const std::vector<std::vector<std::string>> runs = {
+      {},
+      {scratch / "in.csv"},
+      {scratch / "missing.csv", scratch / "out.xml"},
+      {scratch / "in.csv", scratch / "out.xml"},
+  };
+  for (const std::vector<std::string>& arguments : runs) {
+    SCOPED_TRACE(arguments.size());
+    const process_result result = run_process_on_own_console(CUBEWRIGHT_EXE, arguments);
+    EXPECT_NE(result.exit_status, -1) << "still running: it waited";
+    EXPECT_EQ(result.standard_output.find("Press any key"), std::string::npos);
+    EXPECT_EQ(result.standard_error.find("Press any key"), std::string::npos);
+  }
+  EXPECT_EQ(read_file(scratch / "out.xml"), with_crlf(two_cell_document));
+}
+
+// One string of the exe's version information, in US English and UTF-16.
+std::wstring version_string(const std::vector<char>& info, const wchar_t* name) {
+  void* value = nullptr;
+  UINT length = 0;
+  const std::wstring key = std::wstring(L"\\StringFileInfo\\040904b0\\") + name;
+  if (!VerQueryValueW(info.data(), key.c_str(), &value, &length) || length == 0) return L"";
+  return std::wstring(static_cast<const wchar_t*>(value), length - 1);
+}
+
+TEST(windows, exe_carries_the_project_version_and_names) {
+  const std::wstring exe = fs::u8path(CUBEWRIGHT_EXE).wstring();
+  DWORD ignored = 0;
+  const DWORD size = GetFileVersionInfoSizeW(exe.c_str(), &ignored);
+  ASSERT_GT(size, 0u) << "no version information";
+  std::vector<char> info(size);
+  ASSERT_TRUE(GetFileVersionInfoW(exe.c_str(), 0, size, info.data()));
+
+  void* value = nullptr;
+  UINT length = 0;
+  ASSERT_TRUE(VerQueryValueW(info.data(), L"\\", &value, &length));
+  ASSERT_GE(length, sizeof(VS_FIXEDFILEINFO));
+  const auto* fixed = static_cast<const VS_FIXEDFILEINFO*>(value);
+  EXPECT_EQ(fixed->dwSignature, 0xFEEF04BDu);
+  const DWORD major_minor =
+      (DWORD{CUBEWRIGHT_TEST_VERSION_MAJOR} << 16) | DWORD{CUBEWRIGHT_TEST_VERSION_MINOR};
+  const DWORD patch = DWORD{CUBEWRIGHT_TEST_VERSION_PATCH} << 16;
+  EXPECT_EQ(fixed->dwFileVersionMS, major_minor);
+  EXPECT_EQ(fixed->dwFileVersionLS, patch);
+  EXPECT_EQ(fixed->dwProductVersionMS, major_minor);
+  EXPECT_EQ(fixed->dwProductVersionLS, patch);
+
+  const std::wstring version = fs::u8path(CUBEWRIGHT_TEST_VERSION).wstring();
+  EXPECT_EQ(version_string(info, L"ProductName"), L"cubewright");
+  EXPECT_EQ(version_string(info, L"ProductVersion"), version);
+  EXPECT_EQ(version_string(info, L"FileVersion"), version);
+  EXPECT_EQ(version_string(info, L"OriginalFilename"), L"cubewright.exe");
+  EXPECT_NE(version_string(info, L"FileDescription"), L"");
+  EXPECT_EQ(version_string(info, L"LegalCopyright").rfind(L"Copyright (c) ", 0), 0u);
 }
 
 }  // namespace

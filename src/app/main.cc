@@ -2,5 +2,8 @@
 #include "app/run.h"
 
 int main(int argc, char** argv) {
-  return cubewright::run_conversion(cubewright::command_line_arguments(argc, argv));
+  const std::vector<std::string> arguments = cubewright::command_line_arguments(argc, argv);
+  const int status = cubewright::run_conversion(arguments);
+  cubewright::hold_console_if_own(status, arguments.size());
+  return status;
 }

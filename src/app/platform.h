@@ -1,6 +1,6 @@
 // Everything that differs between operating systems: arguments, reading the
-// input, writing the output safely, line ends and console text. Paths and
-// texts are UTF-8 throughout.
+// input, writing the output safely, line ends, console text and a console
+// window that must stay open. Paths and texts are UTF-8 throughout.
 #pragma once
 
 #include <cstddef>
@@ -85,5 +85,27 @@ bool read_file_start(const std::string& path, std::size_t size, std::string& sta
 
 /// True when both paths name one existing file, however they name it.
 bool same_file(const std::string& first, const std::string& second);
+
+/// What the program can learn about the console it runs in.
+struct console_facts {
+  /// Processes attached to the console, the program included; 0 when it has
+  /// none. 1 means the console was made for the program alone, as when it is
+  /// started from Explorer or a file is dropped on it: the window closes with
+  /// the program.
+  unsigned attached_processes = 0;
+  /// Standard input, output and error all are that console, none redirected.
+  bool streams_on_console = false;
+};
+
+/// True when the program must wait for a key before it ends, so that its
+/// window stays open to be read: only on a console of its own with nothing
+/// redirected, and only after the usage text (fewer than two arguments) or a
+/// failure (a non-zero status). A run from cmd or a script shares its console
+/// and never waits; neither does one whose streams are redirected.
+bool should_wait_for_key(const console_facts& console, int status, std::size_t argument_count);
+
+/// On Windows, waits for a key when should_wait_for_key says so for the
+/// process's console, saying so in one line first. Does nothing elsewhere.
+void hold_console_if_own(int status, std::size_t argument_count);
 
 }  // namespace cubewright

@@ -358,4 +358,7 @@ bool same_file(const std::string& first, const std::string& second) {
          a.st_ino == b.st_ino;
 }
 
+// A terminal outlives the programs started in it, so nothing has to wait.
+void hold_console_if_own(int /*status*/, std::size_t /*argument_count*/) {}
+
 }  // namespace cubewright

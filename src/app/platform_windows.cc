@@ -175,6 +175,22 @@ bool replace_file(const std::wstring& temp, const std::wstring& target, DWORD& e
 
 HANDLE handle_of(const output_file& file) { return reinterpret_cast<HANDLE>(file.handle); }
 
+bool is_console(DWORD which) {
+  const HANDLE handle = GetStdHandle(which);
+  DWORD mode = 0;
+  return handle != nullptr && handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode);
+}
+
+console_facts this_console() {
+  console_facts facts;
+  // The count comes back whole even when the list does not fit.
+  DWORD processes[2];
+  facts.attached_processes = GetConsoleProcessList(processes, 2);
+  facts.streams_on_console =
+      is_console(STD_INPUT_HANDLE) && is_console(STD_OUTPUT_HANDLE) && is_console(STD_ERROR_HANDLE);
+  return facts;
+}
+
 }  // namespace
 
 std::vector<std::string> command_line_arguments(int /*argc*/, char** /*argv*/) {
@@ -446,6 +462,20 @@ bool same_file(const std::string& first, const std::string& second) {
   }
   return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
          a.nFileIndexLow == b.nFileIndexLow;
+}
+
+void hold_console_if_own(int status, std::size_t argument_count) {
+  if (!should_wait_for_key(this_console(), status, argument_count)) return;
+  print_error_line("Press any key to close this window.");
+  const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+  // Keys pressed before the line appeared do not close the window unread.
+  FlushConsoleInputBuffer(input);
+  for (;;) {
+    INPUT_RECORD record{};
+    DWORD got = 0;
+    if (!ReadConsoleInputW(input, &record, 1, &got) || got == 0) return;
+    if (record.EventType == KEY_EVENT && record.Event.KeyEvent.bKeyDown) return;
+  }
 }
 
 }  // namespace cubewright

@@ -16,4 +16,11 @@ struct process_result {
 /// it. Standard output and error are captured byte for byte.
 process_result run_process(const std::string& program, const std::vector<std::string>& arguments);
 
+/// Windows only: as run_process, but the program gets a console of its own,
+/// as when Explorer starts it, while its standard streams stay redirected. A
+/// program still running after a minute (waiting for a key that never comes)
+/// is ended and reported as not exited normally.
+process_result run_process_on_own_console(const std::string& program,
+                                          const std::vector<std::string>& arguments);
+
 }  // namespace cubewright_test

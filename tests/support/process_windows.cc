@@ -66,9 +66,8 @@ std::string read_back_and_close(HANDLE file) {
   return text;
 }
 
-}  // namespace
-
-process_result run_process(const std::string& program, const std::vector<std::string>& arguments) {
+process_result run(const std::string& program, const std::vector<std::string>& arguments,
+                   DWORD creation_flags, DWORD wait_limit) {
   process_result result;
   const std::wstring application = to_wide(program);
   std::wstring command_line;
@@ -91,8 +90,12 @@ process_result run_process(const std::string& program, const std::vector<std::st
   startup.hStdError = error;
   PROCESS_INFORMATION process{};
   if (CreateProcessW(application.c_str(), &command_line[0], nullptr, nullptr, TRUE,
-                     CREATE_UNICODE_ENVIRONMENT, nullptr, nullptr, &startup, &process)) {
-    WaitForSingleObject(process.hProcess, INFINITE);
+                     CREATE_UNICODE_ENVIRONMENT | creation_flags, nullptr, nullptr, &startup,
+                     &process)) {
+    if (WaitForSingleObject(process.hProcess, wait_limit) == WAIT_TIMEOUT) {
+      TerminateProcess(process.hProcess, 0xC000013A);
+      WaitForSingleObject(process.hProcess, INFINITE);
+    }
     DWORD code = 0;
     // Statuses with the top bits set are exceptions (a crash, Ctrl-C), the
     // counterpart of death by a signal.
@@ -106,6 +109,17 @@ process_result run_process(const std::string& program, const std::vector<std::st
   result.standard_output = read_back_and_close(output);
   result.standard_error = read_back_and_close(error);
   return result;
+}
+
+}  // namespace
+
+process_result run_process(const std::string& program, const std::vector<std::string>& arguments) {
+  return run(program, arguments, 0, INFINITE);
+}
+
+process_result run_process_on_own_console(const std::string& program,
+                                          const std::vector<std::string>& arguments) {
+  return run(program, arguments, CREATE_NEW_CONSOLE, 60000);
 }
 
 }  // namespace cubewright_test
