@@ -14,7 +14,7 @@ namespace {
 constexpr int fit_width = 1600;
 constexpr int fit_height = 1200;
 constexpr int max_pixels_per_bin = 32;
-constexpr std::int64_t max_bins = 512;
+constexpr std::int64_t max_bins = 400;
 constexpr std::int64_t frame_margin = 2;  // cells around everything shown
 constexpr int panel_pad = 30;             // pixels around a drawing area, for axis labels
 constexpr int gap = 16;                   // pixels between panels and at the edges
@@ -234,6 +234,20 @@ preview_layout layout_for(const preview_request& request, const cell_bounds& mod
 
 }  // namespace
 
+pixel_rect origin_pixel(const preview_layout& layout, preview_panel panel) {
+  const pixel_rect& area = layout.panels[static_cast<int>(panel)];
+  if (panel == preview_panel::three_quarter) {
+    const iso_point o =
+        project(layout, bin_of(layout, 0, 0), bin_of(layout, 1, 0), bin_of(layout, 2, 0));
+    return pixel_rect{area.x + o.u, area.y + o.v, 1, 1};
+  }
+  const flat_view& view = flat_views[static_cast<int>(panel)];
+  return pixel_rect{
+      area.x + edge_pixel(layout, view.across, view.across_flipped, bin_of(layout, view.across, 0)),
+      area.y + edge_pixel(layout, view.down, view.down_flipped, bin_of(layout, view.down, 0)), 1,
+      1};
+}
+
 preview_layout layout_preview(const preview_request& request) {
   return layout_for(request, bounds_of(request.model), bounds_of(request.compare));
 }
@@ -449,10 +463,9 @@ void paint_flat_panel(rgba_image& image, const preview_layout& layout, int panel
     }
   }
 
-  const int origin_x =
-      area.x + edge_pixel(layout, view.across, view.across_flipped, bin_of(layout, view.across, 0));
-  const int origin_y =
-      area.y + edge_pixel(layout, view.down, view.down_flipped, bin_of(layout, view.down, 0));
+  const pixel_rect origin = origin_pixel(layout, static_cast<preview_panel>(panel));
+  const int origin_x = origin.x;
+  const int origin_y = origin.y;
   const int reach = panel_pad / 3;
   fill_rect(image, area.x - reach, origin_y, area.width + 2 * reach, 1, axis_colours[view.across]);
   fill_rect(image, origin_x, area.y - reach, 1, area.height + 2 * reach, axis_colours[view.down]);
@@ -513,6 +526,25 @@ void paint_three_quarter_panel(rgba_image& image, const preview_layout& layout,
     if (on_grid(layout, 2, b))
       line(project(layout, 0, origin[1], b), project(layout, layout.bins[0], origin[1], b),
            grid_colour);
+  }
+
+  // The axes go under the model: drawn over it they would cross cubes they
+  // pass behind. The flat panels show where the model meets them.
+  const std::int64_t ends[3] = {layout.bins[0], layout.bins[1], layout.bins[2]};
+  for (int a = 0; a < 3; ++a) {
+    std::int64_t from[3] = {origin[0], origin[1], origin[2]};
+    std::int64_t to[3] = {origin[0], origin[1], origin[2]};
+    from[a] = 0;
+    to[a] = ends[a];
+    const iso_point p = project(layout, from[0], from[1], from[2]);
+    const iso_point q = project(layout, to[0], to[1], to[2]);
+    line(p, q, axis_colours[a]);
+    const int label_width = text_width("+x", text_scale);
+    const int label_height = 8 * text_scale;
+    // Labels sit beyond the + end: right for x, above for y, left for z.
+    const int x = a == 0 ? q.u + 4 : a == 1 ? q.u - label_width / 2 : q.u - label_width - 4;
+    const int y = a == 1 ? q.v - label_height - 4 : q.v - label_height / 2;
+    draw_label(image, area.x + x, area.y + y, a);
   }
 
   const std::vector<std::uint8_t> sprite = cube_sprite(h);
@@ -589,24 +621,8 @@ void paint_three_quarter_panel(rgba_image& image, const preview_layout& layout,
     }
   }
 
-  const iso_point o = project(layout, origin[0], origin[1], origin[2]);
-  const std::int64_t ends[3] = {layout.bins[0], layout.bins[1], layout.bins[2]};
-  for (int a = 0; a < 3; ++a) {
-    std::int64_t from[3] = {origin[0], origin[1], origin[2]};
-    std::int64_t to[3] = {origin[0], origin[1], origin[2]};
-    from[a] = 0;
-    to[a] = ends[a];
-    const iso_point p = project(layout, from[0], from[1], from[2]);
-    const iso_point q = project(layout, to[0], to[1], to[2]);
-    line(p, q, axis_colours[a]);
-    const int label_width = text_width("+x", text_scale);
-    const int label_height = 8 * text_scale;
-    // Labels sit beyond the + end: right for x, above for y, left for z.
-    const int x = a == 0 ? q.u + 4 : a == 1 ? q.u - label_width / 2 : q.u - label_width - 4;
-    const int y = a == 1 ? q.v - label_height - 4 : q.v - label_height / 2;
-    draw_label(image, area.x + x, area.y + y, a);
-  }
-  draw_origin_mark(image, area.x + o.u, area.y + o.v);
+  const pixel_rect o = origin_pixel(layout, preview_panel::three_quarter);
+  draw_origin_mark(image, o.x, o.y);
 }
 
 }  // namespace

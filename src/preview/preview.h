@@ -40,9 +40,9 @@ struct pixel_rect {
 /// The frame holds both models and the origin plus a margin. Each flat panel
 /// draws `pixels_per_bin` pixels per bin of `cells_per_bin` cells along each
 /// axis: one cell a bin, and as many pixels as fit the picture into about
-/// 1600 x 1200 (at most 32, at least 1). A frame wider than 512 cells along an
-/// axis puts several cells in a bin, which keeps the largest picture near
-/// 2700 x 2700 pixels whatever the coordinates.
+/// 1600 x 1200 (at most 32, at least 1). A frame wider than 400 cells along an
+/// axis puts several cells in a bin, which keeps the panels of the largest
+/// picture within about 2300 x 2300 pixels whatever the coordinates.
 struct preview_layout {
   int width = 0;
   int height = 0;
@@ -63,6 +63,10 @@ preview_layout layout_preview(const preview_request& request);
 /// top face.
 pixel_rect cell_pixels(const preview_layout& layout, preview_panel panel, std::int32_t x,
                        std::int32_t y, std::int32_t z);
+
+/// The pixel where a panel's axes cross: the origin, which a small square
+/// ring marks.
+pixel_rect origin_pixel(const preview_layout& layout, preview_panel panel);
 
 /// The colour the compare model is drawn in: its outline exactly, its inside
 /// mixed over the background.
