@@ -70,8 +70,10 @@ code distance_code(std::size_t distance) {
           5u + distance_extra[s]};
 }
 
+// Writes codes into a buffer sized beforehand for the worst case, four bytes
+// at a time.
 struct bit_writer {
-  std::string& out;
+  unsigned char* next;
   std::uint64_t pending = 0;
   std::uint32_t count = 0;
 
@@ -79,21 +81,29 @@ struct bit_writer {
     pending |= std::uint64_t{c.bits} << count;
     count += c.length;
     if (count >= 32) {
-      for (int i = 0; i < 4; ++i) {
-        out.push_back(static_cast<char>(pending & 0xFF));
-        pending >>= 8;
-      }
+      next[0] = static_cast<unsigned char>(pending);
+      next[1] = static_cast<unsigned char>(pending >> 8);
+      next[2] = static_cast<unsigned char>(pending >> 16);
+      next[3] = static_cast<unsigned char>(pending >> 24);
+      next += 4;
+      pending >>= 32;
       count -= 32;
     }
   }
   void flush() {
     while (count > 0) {
-      out.push_back(static_cast<char>(pending & 0xFF));
+      *next++ = static_cast<unsigned char>(pending);
       pending >>= 8;
       count = count > 8 ? count - 8 : 0;
     }
   }
 };
+
+std::uint32_t load32(const unsigned char* p) {
+  std::uint32_t value;
+  std::memcpy(&value, p, 4);
+  return value;
+}
 
 // How many bytes from `at` on repeat those `distance` before, up to `limit`.
 std::size_t match_length(const unsigned char* data, std::size_t at, std::size_t distance,
@@ -142,32 +152,40 @@ std::uint32_t adler32(const unsigned char* data, std::size_t size) {
 std::string fast_zlib(const unsigned char* data, std::size_t size, std::size_t near,
                       std::size_t far) {
   const code_tables& t = tables();
-  std::string out;
-  out.reserve(size / 4 + 64);
-  out.push_back(static_cast<char>(0x78));  // deflate, 32 KiB window
-  out.push_back(static_cast<char>(0x01));  // fastest, and the header check
-  bit_writer writer{out};
+  // At most 9 bits a byte, plus the header, the block's end and the check.
+  std::string out(size / 8 * 9 + 64, '\0');
+  auto* const start = reinterpret_cast<unsigned char*>(&out[0]);
+  start[0] = 0x78;  // deflate, 32 KiB window
+  start[1] = 0x01;  // fastest, and the header check
+  bit_writer writer{start + 2};
   writer.put({0x3, 3});  // the last block, fixed codes
   const code near_code = distance_code(near);
   const code far_code = distance_code(far);
   std::size_t at = 0;
   while (at < size) {
-    const std::size_t limit = std::min<std::size_t>(258, size - at);
-    const std::size_t with_near = at >= near ? match_length(data, at, near, limit) : 0;
-    const std::size_t with_far =
-        at >= far && with_near < limit ? match_length(data, at, far, limit) : 0;
-    const std::size_t best = std::max(with_near, with_far);
-    if (best >= 4) {
-      writer.put(t.lengths[best]);
-      writer.put(with_near >= with_far ? near_code : far_code);
-      at += best;
-    } else {
+    // A match is worth its codes from four bytes on; most positions of a
+    // busy picture have none, and one comparison each tells.
+    const bool can_match = size - at >= 4;
+    const bool near_starts =
+        can_match && at >= near && load32(data + at) == load32(data + at - near);
+    const bool far_starts = can_match && at >= far && load32(data + at) == load32(data + at - far);
+    if (!near_starts && !far_starts) {
       writer.put(t.literals[data[at]]);
       ++at;
+      continue;
     }
+    const std::size_t limit = std::min<std::size_t>(258, size - at);
+    const std::size_t with_near = near_starts ? match_length(data, at, near, limit) : 0;
+    const std::size_t with_far =
+        far_starts && with_near < limit ? match_length(data, at, far, limit) : 0;
+    const std::size_t best = std::max(with_near, with_far);
+    writer.put(t.lengths[best]);
+    writer.put(with_near >= with_far ? near_code : far_code);
+    at += best;
   }
   writer.put(t.end_of_block);
   writer.flush();
+  out.resize(static_cast<std::size_t>(writer.next - start));
   const std::uint32_t check = adler32(data, size);
   for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<char>(check >> shift));
   return out;

@@ -308,7 +308,11 @@ struct depth_buffer {
 // Everything the panels show of one model.
 struct model_views {
   depth_buffer flat[3];
-  depth_buffer lattice;  // indexed by sprite position: column bx - bz, row bx + bz - 2 by
+  // The three-quarter view looks along (1, 1, 1), so the voxels of a line in
+  // that direction share one sprite place. Lines are indexed by column
+  // bx - by and row bz - by (each shifted to start at 0), which keeps the
+  // voxels of an x row next to each other; the key is by, nearer when larger.
+  depth_buffer lattice;
   std::int32_t low[3] = {0, 0, 0};  // bins the model covers, for the depth shading
   std::int32_t high[3] = {0, 0, 0};
 };
@@ -324,7 +328,7 @@ void sort_into_views(const std::vector<cell_voxel>& voxels, const preview_layout
     const std::int64_t offset = std::int64_t{cell} - layout.frame_low[axis];
     return static_cast<std::int32_t>(whole_cells ? offset : offset / per_bin);
   };
-  const int lattice_columns = nx + nz - 1;
+  const int lattice_columns = nx + ny - 1;
   std::int32_t low[3] = {nx, ny, nz};
   std::int32_t high[3] = {-1, -1, -1};
   for (const cell_voxel& v : voxels) {
@@ -339,9 +343,9 @@ void sort_into_views(const std::vector<cell_voxel>& voxels, const preview_layout
     views.flat[2].offer(
         static_cast<std::size_t>(bz) * static_cast<std::size_t>(nx) + static_cast<std::size_t>(bx),
         by, c);
-    const auto column = static_cast<std::size_t>(bx - bz + nz - 1);
-    const auto row = static_cast<std::size_t>(bx + bz - 2 * by + 2 * (ny - 1));
-    views.lattice.offer(row * static_cast<std::size_t>(lattice_columns) + column, bx + by + bz, c);
+    const auto column = static_cast<std::size_t>(bx - by + ny - 1);
+    const auto row = static_cast<std::size_t>(bz - by + ny - 1);
+    views.lattice.offer(row * static_cast<std::size_t>(lattice_columns) + column, by, c);
     low[0] = std::min(low[0], bx);
     low[1] = std::min(low[1], by);
     low[2] = std::min(low[2], bz);
@@ -363,7 +367,7 @@ model_views views_of(const std::vector<cell_voxel>* voxels, const preview_layout
   views.flat[0].reset(nx, ny);
   views.flat[1].reset(nz, ny);
   views.flat[2].reset(nx, nz);
-  views.lattice.reset(nx + nz - 1, nx + nz + 2 * ny - 3);
+  views.lattice.reset(nx + ny - 1, nz + ny - 1);
   if (voxels == nullptr) return views;
   if (layout.cells_per_bin == 1) {
     sort_into_views<true>(*voxels, layout, views);
@@ -505,6 +509,14 @@ std::vector<std::uint8_t> cube_sprite(int h) {
   return faces;
 }
 
+// Where the sprite of a lattice line goes in the three-quarter drawing area.
+int sprite_left(const preview_layout& layout, int column, int row) {
+  return (column - row + int_of(layout.bins[2]) - 1) * 2 * layout.iso_half;
+}
+int sprite_top(const preview_layout& layout, int column, int row) {
+  return (column + row) * layout.iso_half;
+}
+
 void paint_three_quarter_panel(rgba_image& image, const preview_layout& layout,
                                const model_views& model, const model_views* compare) {
   const pixel_rect& area = layout.panels[3];
@@ -558,11 +570,12 @@ void paint_three_quarter_panel(rgba_image& image, const preview_layout& layout,
     for (int column = 0; column < lattice.columns; ++column) {
       const std::uint64_t entry = lattice.entries[lattice.index(column, row)];
       if (entry == 0) continue;
-      const std::int32_t key = depth_buffer::key_of(entry);
+      // Larger is nearer: bx + by + bz less a constant.
+      const std::int32_t key = column + row + 3 * depth_buffer::key_of(entry);
       const rgb_colour c = depth_buffer::colour_of(entry);
       const rgb_colour shades[4] = {{}, c, scaled(c, 170), scaled(c, 212)};
-      const int left = column * 2 * h;
-      const int top = row * h;
+      const int left = sprite_left(layout, column, row);
+      const int top = sprite_top(layout, column, row);
       for (int j = 0; j < size; ++j) {
         const std::size_t line_start =
             static_cast<std::size_t>(top + j) * static_cast<std::size_t>(area.width) +
@@ -588,14 +601,15 @@ void paint_three_quarter_panel(rgba_image& image, const preview_layout& layout,
   if (compare != nullptr) {
     std::vector<std::uint8_t> covered(area_pixels, 0);
     const depth_buffer& theirs = compare->lattice;
-    for (int row = 0; row < lattice_rows; ++row) {
+    for (int row = 0; row < theirs.rows; ++row) {
       for (int column = 0; column < theirs.columns; ++column) {
         if (!theirs.has(column, row)) continue;
         for (int j = 0; j < size; ++j) {
           for (int i = 0; i < size; ++i) {
             if (sprite[static_cast<std::size_t>(j * size + i)] == 0) continue;
-            covered[static_cast<std::size_t>(row * h + j) * static_cast<std::size_t>(area.width) +
-                    static_cast<std::size_t>(column * 2 * h + i)] = 1;
+            covered[static_cast<std::size_t>(sprite_top(layout, column, row) + j) *
+                        static_cast<std::size_t>(area.width) +
+                    static_cast<std::size_t>(sprite_left(layout, column, row) + i)] = 1;
           }
         }
       }
