@@ -204,7 +204,7 @@ unsigned char* compress_for_stb(unsigned char* data, int data_len, int* out_len,
                                                    row >= 4 && row <= 32768 ? row : 4);
   auto* copy = static_cast<unsigned char*>(std::malloc(stream.size()));
   if (copy == nullptr) return nullptr;
-  std::memcpy(copy, stream.data(), stream.size());
+  std::copy(stream.begin(), stream.end(), copy);
   *out_len = static_cast<int>(stream.size());
   return copy;
 }

@@ -1,6 +1,7 @@
 #include "preview/preview.h"
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <limits>
 #include <string>
@@ -208,9 +209,8 @@ preview_layout layout_for(const preview_request& request, const cell_bounds& mod
       column[c] = std::max({area_width[c] + 2 * panel_pad, area_width[c + 2] + 2 * panel_pad,
                             caption_width[c], caption_width[c + 2]});
     }
-    for (int r = 0; r < 2; ++r) {
-      row[r] = std::max(area_height[2 * r], area_height[2 * r + 1]) + 2 * panel_pad;
-    }
+    row[0] = std::max(area_height[0], area_height[1]) + 2 * panel_pad;
+    row[1] = std::max(area_height[2], area_height[3]) + 2 * panel_pad;
     layout.pixels_per_bin = s;
     layout.iso_half = h;
     layout.width = gap + column[0] + gap + column[1] + gap;
@@ -307,7 +307,7 @@ struct depth_buffer {
 
 // Everything the panels show of one model.
 struct model_views {
-  depth_buffer flat[3];
+  std::array<depth_buffer, 3> flat;
   // The three-quarter view looks along (1, 1, 1), so the voxels of a line in
   // that direction share one sprite place. Lines are indexed by column
   // bx - by and row bz - by (each shifted to start at 0), which keeps the
@@ -427,9 +427,9 @@ void paint_flat_panel(rgba_image& image, const preview_layout& layout, int panel
               area.width, 1, grid_colour);
   }
 
-  const depth_buffer& ours = model.flat[panel];
+  const depth_buffer& ours = model.flat[static_cast<std::size_t>(panel)];
   if (compare != nullptr) {
-    const depth_buffer& theirs = compare->flat[panel];
+    const depth_buffer& theirs = compare->flat[static_cast<std::size_t>(panel)];
     for (int row = 0; row < rows; ++row) {
       for (int column = 0; column < columns; ++column) {
         if (theirs.has(column, row) && !ours.has(column, row))
@@ -453,7 +453,7 @@ void paint_flat_panel(rgba_image& image, const preview_layout& layout, int panel
   }
 
   if (compare != nullptr) {
-    const depth_buffer& theirs = compare->flat[panel];
+    const depth_buffer& theirs = compare->flat[static_cast<std::size_t>(panel)];
     for (int row = 0; row < rows; ++row) {
       for (int column = 0; column < columns; ++column) {
         if (!theirs.has(column, row)) continue;
@@ -503,7 +503,8 @@ std::vector<std::uint8_t> cube_sprite(int h) {
         const int from_top_middle = dv - 2 * h < 0 ? 2 * h - dv : dv - 2 * h;
         face = across + 2 * from_top_middle <= 4 * h ? 1 : du < 0 ? 2 : 3;
       }
-      faces[static_cast<std::size_t>(j * size + i)] = face;
+      faces[static_cast<std::size_t>(j) * static_cast<std::size_t>(size) +
+            static_cast<std::size_t>(i)] = face;
     }
   }
   return faces;
@@ -585,7 +586,9 @@ void paint_three_quarter_panel(rgba_image& image, const preview_layout& layout,
                                              static_cast<std::size_t>(area.x + left)) *
                                             4];
         for (int i = 0; i < size; ++i, pixel += 4) {
-          const std::uint8_t face = sprite[static_cast<std::size_t>(j * size + i)];
+          const std::uint8_t face =
+              sprite[static_cast<std::size_t>(j) * static_cast<std::size_t>(size) +
+                     static_cast<std::size_t>(i)];
           if (face == 0) continue;
           std::int32_t& d = depth[line_start + static_cast<std::size_t>(i)];
           if (key < d) continue;
@@ -606,7 +609,9 @@ void paint_three_quarter_panel(rgba_image& image, const preview_layout& layout,
         if (!theirs.has(column, row)) continue;
         for (int j = 0; j < size; ++j) {
           for (int i = 0; i < size; ++i) {
-            if (sprite[static_cast<std::size_t>(j * size + i)] == 0) continue;
+            if (sprite[static_cast<std::size_t>(j) * static_cast<std::size_t>(size) +
+                       static_cast<std::size_t>(i)] == 0)
+              continue;
             covered[static_cast<std::size_t>(sprite_top(layout, column, row) + j) *
                         static_cast<std::size_t>(area.width) +
                     static_cast<std::size_t>(sprite_left(layout, column, row) + i)] = 1;

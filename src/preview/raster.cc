@@ -117,7 +117,7 @@ int draw_text(rgba_image& image, int x, int y, std::string_view text, rgb_colour
   for (char c : text) {
     char glyph[2] = {printable(c), '\0'};
     const int quads = stb_easy_font_print(0.0f, 0.0f, glyph, nullptr, buffer, sizeof buffer);
-    for (int q = 0; q < quads; ++q) {
+    for (std::size_t q = 0; q < static_cast<std::size_t>(quads); ++q) {
       // A quad's first and third vertices are opposite corners.
       float corner[2][2];
       std::memcpy(corner[0], buffer + q * 64, sizeof corner[0]);
