@@ -1,10 +1,12 @@
 // Micro-benchmarks of the conversion's hot path, on the benchmark model held
 // in memory: the field scan, the cell walk, number text and the whole
-// document written to a sink that only counts.
+// document written to a sink that only counts; and the preview picture of
+// the 128-cell model, drawn and encoded as PNG.
 
 #include <benchmark/benchmark.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -12,6 +14,8 @@
 #include "csv_input/grid_size.h"
 #include "csv_input/token_list.h"
 #include "model_text.h"
+#include "preview/png.h"
+#include "preview/preview.h"
 #include "voxel_model/cell_walk.h"
 #include "voxel_model/format_number.h"
 
@@ -101,6 +105,47 @@ void whole_document(benchmark::State& state) {
   state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(text.size()));
 }
 BENCHMARK(whole_document);
+
+// The voxels of the 128-cell benchmark model, as the preview gets them.
+const std::vector<cell_voxel>& preview_model() {
+  static const std::vector<cell_voxel> voxels = [] {
+    const std::string text = cubewright_bench::model_text(128);
+    const token_list tokens = read_token_list(text);
+    std::vector<cell_voxel> result;
+    walk_cells(tokens, *parse_grid_size(tokens), model_placement{},
+               [&result](const voxel_record& r) {
+                 const auto byte = [](float fraction) {
+                   return static_cast<std::uint8_t>(fraction * 256.0f);
+                 };
+                 result.push_back(
+                     cell_voxel{static_cast<std::int32_t>(r.x), static_cast<std::int32_t>(r.y),
+                                static_cast<std::int32_t>(r.z), byte(r.r), byte(r.g), byte(r.b)});
+               });
+    return result;
+  }();
+  return voxels;
+}
+
+void preview_render(benchmark::State& state) {
+  const preview_request request{&preview_model(), nullptr, "model-128.csv"};
+  for (auto _ : state) benchmark::DoNotOptimize(render_preview(request));
+  state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(preview_model().size()));
+}
+BENCHMARK(preview_render)->Unit(benchmark::kMillisecond);
+
+void preview_encode(benchmark::State& state) {
+  const rgba_image image = render_preview({&preview_model(), nullptr, "model-128.csv"});
+  for (auto _ : state) benchmark::DoNotOptimize(encode_png(image));
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(image.pixels.size()));
+}
+BENCHMARK(preview_encode)->Unit(benchmark::kMillisecond);
+
+// Drawing with the model itself as the compare model: the most the ghost costs.
+void preview_render_and_encode_with_compare(benchmark::State& state) {
+  const preview_request request{&preview_model(), &preview_model(), "model-128.csv"};
+  for (auto _ : state) benchmark::DoNotOptimize(encode_png(render_preview(request)));
+}
+BENCHMARK(preview_render_and_encode_with_compare)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

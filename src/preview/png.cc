@@ -1,0 +1,237 @@
+#include "preview/png.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+namespace cubewright {
+namespace {
+
+// Deflate's fixed Huffman codes, bit-reversed as the stream sends them
+// least significant bit first, with their lengths.
+struct code {
+  std::uint32_t bits = 0;
+  std::uint32_t length = 0;
+};
+
+std::uint32_t reversed(std::uint32_t value, std::uint32_t length) {
+  std::uint32_t result = 0;
+  for (std::uint32_t i = 0; i < length; ++i) result |= ((value >> i) & 1u) << (length - 1 - i);
+  return result;
+}
+
+code fixed_literal(std::uint32_t symbol) {
+  if (symbol < 144) return {reversed(0x30 + symbol, 8), 8};
+  if (symbol < 256) return {reversed(0x190 + symbol - 144, 9), 9};
+  if (symbol < 280) return {reversed(symbol - 256, 7), 7};
+  return {reversed(0xC0 + symbol - 280, 8), 8};
+}
+
+constexpr std::uint16_t length_base[29] = {3,  4,  5,  6,   7,   8,   9,   10,  11, 13,
+                                           15, 17, 19, 23,  27,  31,  35,  43,  51, 59,
+                                           67, 83, 99, 115, 131, 163, 195, 227, 258};
+constexpr std::uint8_t length_extra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
+                                           2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
+constexpr std::uint16_t distance_base[30] = {
+    1,   2,   3,   4,   5,   7,    9,    13,   17,   25,   33,   49,   65,    97,    129,
+    193, 257, 385, 513, 769, 1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
+constexpr std::uint8_t distance_extra[30] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
+                                             6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
+
+struct code_tables {
+  std::array<code, 256> literals;
+  std::array<code, 259> lengths;  // by match length 3..258: symbol and extra bits together
+  code end_of_block;
+};
+
+const code_tables& tables() {
+  static const code_tables made = [] {
+    code_tables t;
+    for (std::uint32_t i = 0; i < 256; ++i) t.literals[i] = fixed_literal(i);
+    for (std::uint32_t length = 3; length <= 258; ++length) {
+      std::uint32_t s = 28;
+      while (length_base[s] > length) --s;
+      const code symbol = fixed_literal(257 + s);
+      t.lengths[length] = {symbol.bits | (length - length_base[s]) << symbol.length,
+                           symbol.length + length_extra[s]};
+    }
+    t.end_of_block = fixed_literal(256);
+    return t;
+  }();
+  return made;
+}
+
+code distance_code(std::size_t distance) {
+  std::uint32_t s = 29;
+  while (distance_base[s] > distance) --s;
+  return {reversed(s, 5) | static_cast<std::uint32_t>(distance - distance_base[s]) << 5,
+          5u + distance_extra[s]};
+}
+
+// Writes codes into a buffer sized beforehand for the worst case, four bytes
+// at a time.
+struct bit_writer {
+  unsigned char* next;
+  std::uint64_t pending = 0;
+  std::uint32_t count = 0;
+
+  void put(code c) {
+    pending |= std::uint64_t{c.bits} << count;
+    count += c.length;
+    if (count >= 32) {
+      next[0] = static_cast<unsigned char>(pending);
+      next[1] = static_cast<unsigned char>(pending >> 8);
+      next[2] = static_cast<unsigned char>(pending >> 16);
+      next[3] = static_cast<unsigned char>(pending >> 24);
+      next += 4;
+      pending >>= 32;
+      count -= 32;
+    }
+  }
+  void flush() {
+    while (count > 0) {
+      *next++ = static_cast<unsigned char>(pending);
+      pending >>= 8;
+      count = count > 8 ? count - 8 : 0;
+    }
+  }
+};
+
+std::uint32_t load32(const unsigned char* p) {
+  std::uint32_t value;
+  std::memcpy(&value, p, 4);
+  return value;
+}
+
+// How many bytes from `at` on repeat those `distance` before, up to `limit`.
+std::size_t match_length(const unsigned char* data, std::size_t at, std::size_t distance,
+                         std::size_t limit) {
+  std::size_t n = 0;
+  while (n + 8 <= limit) {
+    std::uint64_t a;
+    std::uint64_t b;
+    std::memcpy(&a, data + at + n, 8);
+    std::memcpy(&b, data + at + n - distance, 8);
+    if (a != b) {
+      const std::uint64_t differ = a ^ b;
+      std::size_t same = 0;
+      // Byte order decides which end of the word holds the first byte.
+      unsigned char bytes[8];
+      std::memcpy(bytes, &differ, 8);
+      while (bytes[same] == 0) ++same;
+      return n + same;
+    }
+    n += 8;
+  }
+  while (n < limit && data[at + n] == data[at + n - distance]) ++n;
+  return n;
+}
+
+std::uint32_t adler32(const unsigned char* data, std::size_t size) {
+  std::uint32_t a = 1;
+  std::uint32_t b = 0;
+  while (size > 0) {
+    // 5552 bytes is the most that cannot overflow b before the reduction.
+    const std::size_t block = std::min<std::size_t>(size, 5552);
+    for (std::size_t i = 0; i < block; ++i) {
+      a += data[i];
+      b += a;
+    }
+    a %= 65521;
+    b %= 65521;
+    data += block;
+    size -= block;
+  }
+  return b << 16 | a;
+}
+
+}  // namespace
+
+std::string fast_zlib(const unsigned char* data, std::size_t size, std::size_t near,
+                      std::size_t far) {
+  const code_tables& t = tables();
+  // At most 9 bits a byte, plus the header, the block's end and the check.
+  std::string out(size / 8 * 9 + 64, '\0');
+  auto* const start = reinterpret_cast<unsigned char*>(&out[0]);
+  start[0] = 0x78;  // deflate, 32 KiB window
+  start[1] = 0x01;  // fastest, and the header check
+  bit_writer writer{start + 2};
+  writer.put({0x3, 3});  // the last block, fixed codes
+  const code near_code = distance_code(near);
+  const code far_code = distance_code(far);
+  std::size_t at = 0;
+  while (at < size) {
+    // A match is worth its codes from four bytes on; most positions of a
+    // busy picture have none, and one comparison each tells.
+    const bool can_match = size - at >= 4;
+    const bool near_starts =
+        can_match && at >= near && load32(data + at) == load32(data + at - near);
+    const bool far_starts = can_match && at >= far && load32(data + at) == load32(data + at - far);
+    if (!near_starts && !far_starts) {
+      writer.put(t.literals[data[at]]);
+      ++at;
+      continue;
+    }
+    const std::size_t limit = std::min<std::size_t>(258, size - at);
+    const std::size_t with_near = near_starts ? match_length(data, at, near, limit) : 0;
+    const std::size_t with_far =
+        far_starts && with_near < limit ? match_length(data, at, far, limit) : 0;
+    const std::size_t best = std::max(with_near, with_far);
+    writer.put(t.lengths[best]);
+    writer.put(with_near >= with_far ? near_code : far_code);
+    at += best;
+  }
+  writer.put(t.end_of_block);
+  writer.flush();
+  out.resize(static_cast<std::size_t>(writer.next - start));
+  const std::uint32_t check = adler32(data, size);
+  for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<char>(check >> shift));
+  return out;
+}
+
+}  // namespace cubewright
+
+// stb_image_write filters the rows and hands the result to the compressor
+// above; the compressor needs to know how long a row is to find the row above.
+namespace {
+thread_local std::size_t row_bytes_in_progress = 0;
+
+unsigned char* compress_for_stb(unsigned char* data, int data_len, int* out_len, int) {
+  const std::size_t row = row_bytes_in_progress;
+  const std::string stream = cubewright::fast_zlib(data, static_cast<std::size_t>(data_len), 4,
+                                                   row >= 4 && row <= 32768 ? row : 4);
+  auto* copy = static_cast<unsigned char*>(std::malloc(stream.size()));
+  if (copy == nullptr) return nullptr;
+  std::copy(stream.begin(), stream.end(), copy);
+  *out_len = static_cast<int>(stream.size());
+  return copy;
+}
+}  // namespace
+
+#define STBIW_ZLIB_COMPRESS compress_for_stb
+#define STBI_WRITE_NO_STDIO
+#define STB_IMAGE_WRITE_STATIC
+#define STB_IMAGE_WRITE_IMPLEMENTATION
+#include <stb_image_write.h>
+
+namespace cubewright {
+
+std::string encode_png(const rgba_image& image) {
+  if (image.width <= 0 || image.height <= 0) return {};
+  // Rows go unfiltered: the compressor finds the repeats a filter would
+  // expose, the pixel before and the row above, by itself and faster.
+  static const bool unfiltered = (stbi_write_force_png_filter = 0, true);
+  static_cast<void>(unfiltered);
+  row_bytes_in_progress = static_cast<std::size_t>(image.width) * 4 + 1;
+  int size = 0;
+  unsigned char* bytes = stbi_write_png_to_mem(image.pixels.data(), image.width * 4, image.width,
+                                               image.height, 4, &size);
+  if (bytes == nullptr) return {};
+  std::string png(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(size));
+  std::free(bytes);
+  return png;
+}
+
+}  // namespace cubewright

@@ -1,0 +1,677 @@
+#include "preview/preview.h"
+
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <limits>
+#include <string>
+#include <string_view>
+
+#include "preview/raster.h"
+
+namespace cubewright {
+namespace {
+
+constexpr int fit_width = 1600;
+constexpr int fit_height = 1200;
+constexpr int max_pixels_per_bin = 32;
+constexpr std::int64_t max_bins = 400;
+constexpr std::int64_t frame_margin = 2;  // cells around everything shown
+constexpr int panel_pad = 30;             // pixels around a drawing area, for axis labels
+constexpr int gap = 16;                   // pixels between panels and at the edges
+constexpr int text_scale = 2;
+constexpr int grid_period = 8;
+
+constexpr rgb_colour background{206, 211, 218};
+// A cool middle tone: white, black and grey voxels all stand out from it.
+constexpr rgb_colour panel_background{158, 172, 192};
+constexpr rgb_colour grid_colour{144, 158, 178};
+constexpr rgb_colour text_colour{24, 26, 30};
+constexpr rgb_colour axis_colours[3] = {{205, 30, 30}, {20, 140, 40}, {30, 70, 215}};
+constexpr const char* axis_names[3] = {"x", "y", "z"};
+constexpr int ghost_fill_alpha = 96;
+
+constexpr std::int32_t no_voxel = std::numeric_limits<std::int32_t>::min();
+
+// The cells a model covers, inclusive; `empty` when it has no voxel.
+struct cell_bounds {
+  bool empty = true;
+  std::int64_t low[3] = {0, 0, 0};
+  std::int64_t high[3] = {0, 0, 0};
+};
+
+cell_bounds bounds_of(const std::vector<cell_voxel>* voxels) {
+  cell_bounds bounds;
+  if (voxels == nullptr || voxels->empty()) return bounds;
+  std::int32_t low[3] = {std::numeric_limits<std::int32_t>::max(),
+                         std::numeric_limits<std::int32_t>::max(),
+                         std::numeric_limits<std::int32_t>::max()};
+  std::int32_t high[3] = {no_voxel, no_voxel, no_voxel};
+  for (const cell_voxel& v : *voxels) {
+    low[0] = std::min(low[0], v.x);
+    low[1] = std::min(low[1], v.y);
+    low[2] = std::min(low[2], v.z);
+    high[0] = std::max(high[0], v.x);
+    high[1] = std::max(high[1], v.y);
+    high[2] = std::max(high[2], v.z);
+  }
+  bounds.empty = false;
+  for (int a = 0; a < 3; ++a) {
+    bounds.low[a] = low[a];
+    bounds.high[a] = high[a];
+  }
+  return bounds;
+}
+
+std::string bounds_text(std::string_view label, const cell_bounds& bounds) {
+  std::string text(label);
+  if (bounds.empty) return text + " empty";
+  for (int a = 0; a < 3; ++a) {
+    text += "  ";
+    text += axis_names[a];
+    text += ' ';
+    text += std::to_string(bounds.low[a]);
+    text += "..";
+    text += std::to_string(bounds.high[a]);
+  }
+  return text;
+}
+
+// How a flat panel looks at the frame: the axis across the picture, the axis
+// down it, and the axis toward the viewer, whose largest cell is nearest.
+// Flipped axes grow leftward or upward.
+struct flat_view {
+  int across;
+  bool across_flipped;
+  int down;
+  bool down_flipped;
+  int depth;
+};
+
+constexpr flat_view flat_views[3] = {
+    {0, false, 1, true, 2},   // front, from +z: x right, y up
+    {2, true, 1, true, 0},    // side, from +x: z left, y up
+    {0, false, 2, false, 1},  // top, from +y: x right, z down
+};
+
+constexpr const char* panel_titles[4] = {
+    "FRONT  from +z: x right, y up",
+    "SIDE  from +x: z left, y up",
+    "TOP  from +y: x right, z down",
+    "THREE-QUARTER  from +x +y +z",
+};
+
+std::vector<std::string> caption_lines(preview_panel panel, const cell_bounds& model,
+                                       const cell_bounds& compare, bool has_compare) {
+  std::vector<std::string> lines{panel_titles[static_cast<int>(panel)],
+                                 bounds_text("model  ", model)};
+  if (has_compare) lines.push_back(bounds_text("compare", compare));
+  return lines;
+}
+
+std::int64_t floor_div(std::int64_t a, std::int64_t b) {
+  const std::int64_t q = a / b;
+  return q * b > a ? q - 1 : q;
+}
+
+int int_of(std::int64_t value) { return static_cast<int>(value); }
+
+// Position of bin `bin` along a panel axis in pixels from the drawing area's
+// edge: its first pixel, counted from the far end when the axis is flipped.
+int bin_pixel(const preview_layout& layout, int axis, bool flipped, std::int64_t bin) {
+  const std::int64_t slot = flipped ? layout.bins[axis] - 1 - bin : bin;
+  return int_of(slot) * layout.pixels_per_bin;
+}
+
+// The pixel on which the low edge of `bin` lies, from the drawing area's edge.
+int edge_pixel(const preview_layout& layout, int axis, bool flipped, std::int64_t bin) {
+  if (!flipped) return int_of(bin) * layout.pixels_per_bin;
+  return int_of(layout.bins[axis] - bin) * layout.pixels_per_bin - 1;
+}
+
+std::int64_t bin_of(const preview_layout& layout, int axis, std::int64_t cell) {
+  return floor_div(cell - layout.frame_low[axis], layout.cells_per_bin);
+}
+
+struct iso_point {
+  int u;
+  int v;
+};
+
+// Projection of a point in bin units onto the three-quarter drawing area.
+iso_point project(const preview_layout& layout, std::int64_t x, std::int64_t y, std::int64_t z) {
+  const std::int64_t h = layout.iso_half;
+  return iso_point{int_of((x - z) * 2 * h + layout.bins[2] * 2 * h),
+                   int_of((x + z) * h - y * 2 * h + layout.bins[1] * 2 * h)};
+}
+
+}  // namespace
+
+namespace {
+
+preview_layout layout_for(const preview_request& request, const cell_bounds& model,
+                          const cell_bounds& compare) {
+  const bool has_compare = request.compare != nullptr;
+  preview_layout layout;
+
+  std::int64_t low[3] = {0, 0, 0};
+  std::int64_t high[3] = {0, 0, 0};
+  for (const cell_bounds* b : {&model, &compare}) {
+    if (b->empty) continue;
+    for (int a = 0; a < 3; ++a) {
+      low[a] = std::min(low[a], b->low[a]);
+      high[a] = std::max(high[a], b->high[a]);
+    }
+  }
+  std::int64_t widest = 0;
+  for (int a = 0; a < 3; ++a) {
+    low[a] -= frame_margin;
+    high[a] += frame_margin;
+    widest = std::max(widest, high[a] - low[a] + 1);
+  }
+  layout.cells_per_bin = (widest + max_bins - 1) / max_bins;
+  for (int a = 0; a < 3; ++a) {
+    // Bins start on a multiple of their width, so the origin is a bin edge.
+    layout.frame_low[a] = floor_div(low[a], layout.cells_per_bin) * layout.cells_per_bin;
+    layout.bins[a] = (high[a] - layout.frame_low[a]) / layout.cells_per_bin + 1;
+  }
+
+  const int line = text_line_height(text_scale);
+  int caption_width[4] = {0, 0, 0, 0};
+  int caption_height = 0;
+  for (int p = 0; p < 4; ++p) {
+    const std::vector<std::string> lines =
+        caption_lines(static_cast<preview_panel>(p), model, compare, has_compare);
+    for (const std::string& text : lines)
+      caption_width[p] = std::max(caption_width[p], text_width(text, text_scale));
+    caption_height = static_cast<int>(lines.size()) * line + 4;
+  }
+  const int title_height = line + gap;
+  const int nx = int_of(layout.bins[0]);
+  const int ny = int_of(layout.bins[1]);
+  const int nz = int_of(layout.bins[2]);
+
+  int area_width[4] = {};
+  int area_height[4] = {};
+  int column[2] = {};
+  int row[2] = {};
+  for (int s = max_pixels_per_bin; s >= 1; --s) {
+    const int h = std::max(1, s / 2);
+    area_width[0] = nx * s;
+    area_height[0] = ny * s;
+    area_width[1] = nz * s;
+    area_height[1] = ny * s;
+    area_width[2] = nx * s;
+    area_height[2] = nz * s;
+    area_width[3] = (nx + nz) * 2 * h;
+    area_height[3] = (nx + nz) * h + ny * 2 * h;
+    for (int c = 0; c < 2; ++c) {
+      column[c] = std::max({area_width[c] + 2 * panel_pad, area_width[c + 2] + 2 * panel_pad,
+                            caption_width[c], caption_width[c + 2]});
+    }
+    row[0] = std::max(area_height[0], area_height[1]) + 2 * panel_pad;
+    row[1] = std::max(area_height[2], area_height[3]) + 2 * panel_pad;
+    layout.pixels_per_bin = s;
+    layout.iso_half = h;
+    layout.width = gap + column[0] + gap + column[1] + gap;
+    layout.height = gap + title_height + 2 * (caption_height + gap) + row[0] + row[1];
+    if (layout.width <= fit_width && layout.height <= fit_height) break;
+  }
+  const int title_width = text_width(request.title, text_scale) + 2 * gap;
+  layout.width = std::max(layout.width, std::min(title_width, fit_width));
+
+  for (int p = 0; p < 4; ++p) {
+    const int c = p % 2;
+    const int r = p / 2;
+    const int left = gap + (c == 0 ? 0 : column[0] + gap);
+    const int top =
+        gap + title_height + caption_height + (r == 0 ? 0 : row[0] + gap + caption_height);
+    layout.captions[p] = pixel_rect{left, top - caption_height, column[c], caption_height};
+    layout.panels[p] = pixel_rect{left + panel_pad, top + panel_pad, area_width[p], area_height[p]};
+  }
+  return layout;
+}
+
+}  // namespace
+
+pixel_rect origin_pixel(const preview_layout& layout, preview_panel panel) {
+  const pixel_rect& area = layout.panels[static_cast<int>(panel)];
+  if (panel == preview_panel::three_quarter) {
+    const iso_point o =
+        project(layout, bin_of(layout, 0, 0), bin_of(layout, 1, 0), bin_of(layout, 2, 0));
+    return pixel_rect{area.x + o.u, area.y + o.v, 1, 1};
+  }
+  const flat_view& view = flat_views[static_cast<int>(panel)];
+  return pixel_rect{
+      area.x + edge_pixel(layout, view.across, view.across_flipped, bin_of(layout, view.across, 0)),
+      area.y + edge_pixel(layout, view.down, view.down_flipped, bin_of(layout, view.down, 0)), 1,
+      1};
+}
+
+preview_layout layout_preview(const preview_request& request) {
+  return layout_for(request, bounds_of(request.model), bounds_of(request.compare));
+}
+
+pixel_rect cell_pixels(const preview_layout& layout, preview_panel panel, std::int32_t x,
+                       std::int32_t y, std::int32_t z) {
+  const std::int64_t bin[3] = {bin_of(layout, 0, x), bin_of(layout, 1, y), bin_of(layout, 2, z)};
+  const pixel_rect& area = layout.panels[static_cast<int>(panel)];
+  if (panel == preview_panel::three_quarter) {
+    // The top face's middle is the projection of the cell's top middle.
+    const iso_point p = project(layout, bin[0], bin[1] + 1, bin[2]);
+    return pixel_rect{area.x + p.u, area.y + p.v + layout.iso_half, 1, 1};
+  }
+  const flat_view& view = flat_views[static_cast<int>(panel)];
+  const int s = layout.pixels_per_bin;
+  return pixel_rect{area.x + bin_pixel(layout, view.across, view.across_flipped, bin[view.across]),
+                    area.y + bin_pixel(layout, view.down, view.down_flipped, bin[view.down]), s, s};
+}
+
+namespace {
+
+// The nearest voxel of each bin of a flat panel, or of each spot of the
+// three-quarter panel's lattice. An entry packs the depth key (larger is
+// nearer) above the colour, so keeping the nearest voxel is keeping the
+// largest entry; 0 is no voxel. Of voxels on one cell the largest colour wins.
+struct depth_buffer {
+  int columns = 0;
+  int rows = 0;
+  std::vector<std::uint64_t> entries;
+
+  void reset(int width, int height) {
+    columns = width;
+    rows = height;
+    entries.assign(static_cast<std::size_t>(width) * static_cast<std::size_t>(height), 0);
+  }
+  std::size_t index(int column, int row) const {
+    return static_cast<std::size_t>(row) * static_cast<std::size_t>(columns) +
+           static_cast<std::size_t>(column);
+  }
+  bool has(int column, int row) const {
+    return column >= 0 && row >= 0 && column < columns && row < rows &&
+           entries[index(column, row)] != 0;
+  }
+  void offer(std::size_t at, std::int32_t key, rgb_colour c) {
+    const std::uint64_t entry = (static_cast<std::uint64_t>(key) + 1) << 24 |
+                                std::uint64_t{c.r} << 16 | std::uint64_t{c.g} << 8 | c.b;
+    entries[at] = std::max(entries[at], entry);
+  }
+  static std::int32_t key_of(std::uint64_t entry) {
+    return static_cast<std::int32_t>((entry >> 24) - 1);
+  }
+  static rgb_colour colour_of(std::uint64_t entry) {
+    return rgb_colour{static_cast<std::uint8_t>(entry >> 16), static_cast<std::uint8_t>(entry >> 8),
+                      static_cast<std::uint8_t>(entry)};
+  }
+};
+
+// Everything the panels show of one model.
+struct model_views {
+  std::array<depth_buffer, 3> flat;
+  // The three-quarter view looks along (1, 1, 1), so the voxels of a line in
+  // that direction share one sprite place. Lines are indexed by column
+  // bx - by and row bz - by (each shifted to start at 0), which keeps the
+  // voxels of an x row next to each other; the key is by, nearer when larger.
+  depth_buffer lattice;
+  std::int32_t low[3] = {0, 0, 0};  // bins the model covers, for the depth shading
+  std::int32_t high[3] = {0, 0, 0};
+};
+
+template <bool whole_cells>
+void sort_into_views(const std::vector<cell_voxel>& voxels, const preview_layout& layout,
+                     model_views& views) {
+  const int nx = int_of(layout.bins[0]);
+  const int ny = int_of(layout.bins[1]);
+  const int nz = int_of(layout.bins[2]);
+  const std::int64_t per_bin = layout.cells_per_bin;
+  const auto bin = [&](std::int32_t cell, int axis) {
+    const std::int64_t offset = std::int64_t{cell} - layout.frame_low[axis];
+    return static_cast<std::int32_t>(whole_cells ? offset : offset / per_bin);
+  };
+  const int lattice_columns = nx + ny - 1;
+  std::int32_t low[3] = {nx, ny, nz};
+  std::int32_t high[3] = {-1, -1, -1};
+  for (const cell_voxel& v : voxels) {
+    const std::int32_t bx = bin(v.x, 0);
+    const std::int32_t by = bin(v.y, 1);
+    const std::int32_t bz = bin(v.z, 2);
+    const rgb_colour c{v.r, v.g, v.b};
+    const auto up = static_cast<std::size_t>(ny - 1 - by);
+    views.flat[0].offer(up * static_cast<std::size_t>(nx) + static_cast<std::size_t>(bx), bz, c);
+    views.flat[1].offer(up * static_cast<std::size_t>(nz) + static_cast<std::size_t>(nz - 1 - bz),
+                        bx, c);
+    views.flat[2].offer(
+        static_cast<std::size_t>(bz) * static_cast<std::size_t>(nx) + static_cast<std::size_t>(bx),
+        by, c);
+    const auto column = static_cast<std::size_t>(bx - by + ny - 1);
+    const auto row = static_cast<std::size_t>(bz - by + ny - 1);
+    views.lattice.offer(row * static_cast<std::size_t>(lattice_columns) + column, by, c);
+    low[0] = std::min(low[0], bx);
+    low[1] = std::min(low[1], by);
+    low[2] = std::min(low[2], bz);
+    high[0] = std::max(high[0], bx);
+    high[1] = std::max(high[1], by);
+    high[2] = std::max(high[2], bz);
+  }
+  for (int a = 0; a < 3; ++a) {
+    views.low[a] = low[a];
+    views.high[a] = high[a];
+  }
+}
+
+model_views views_of(const std::vector<cell_voxel>* voxels, const preview_layout& layout) {
+  model_views views;
+  const int nx = int_of(layout.bins[0]);
+  const int ny = int_of(layout.bins[1]);
+  const int nz = int_of(layout.bins[2]);
+  views.flat[0].reset(nx, ny);
+  views.flat[1].reset(nz, ny);
+  views.flat[2].reset(nx, nz);
+  views.lattice.reset(nx + ny - 1, nz + ny - 1);
+  if (voxels == nullptr) return views;
+  if (layout.cells_per_bin == 1) {
+    sort_into_views<true>(*voxels, layout, views);
+  } else {
+    sort_into_views<false>(*voxels, layout, views);
+  }
+  return views;
+}
+
+rgb_colour scaled(rgb_colour c, int factor) {
+  return rgb_colour{static_cast<std::uint8_t>(c.r * factor >> 8),
+                    static_cast<std::uint8_t>(c.g * factor >> 8),
+                    static_cast<std::uint8_t>(c.b * factor >> 8)};
+}
+
+bool on_grid(const preview_layout& layout, int axis, std::int64_t bin) {
+  const std::int64_t first = layout.frame_low[axis] / layout.cells_per_bin;
+  return (first + bin) % grid_period == 0;
+}
+
+void draw_label(rgba_image& image, int x, int y, int axis) {
+  std::string text = "+";
+  text += axis_names[axis];
+  draw_text(image, x, y, text, axis_colours[axis], text_scale);
+}
+
+// A square ring around the origin, dark outside and light inside, so it shows
+// on any voxel colour while the cells around it stay visible.
+void draw_origin_mark(rgba_image& image, int x, int y) {
+  for (int r = 4; r >= 3; --r) {
+    const rgb_colour c = r == 4 ? rgb_colour{0, 0, 0} : rgb_colour{255, 255, 255};
+    draw_line(image, x - r, y - r, x + r, y - r, c);
+    draw_line(image, x - r, y + r, x + r, y + r, c);
+    draw_line(image, x - r, y - r, x - r, y + r, c);
+    draw_line(image, x + r, y - r, x + r, y + r, c);
+  }
+}
+
+void paint_flat_panel(rgba_image& image, const preview_layout& layout, int panel,
+                      const model_views& model, const model_views* compare) {
+  const pixel_rect& area = layout.panels[panel];
+  const flat_view& view = flat_views[panel];
+  const int s = layout.pixels_per_bin;
+  const int columns = int_of(layout.bins[view.across]);
+  const int rows = int_of(layout.bins[view.down]);
+  fill_rect(image, area.x - panel_pad, area.y - panel_pad, area.width + 2 * panel_pad,
+            area.height + 2 * panel_pad, panel_background);
+
+  for (std::int64_t b = 0; b < columns; ++b) {
+    if (!on_grid(layout, view.across, b)) continue;
+    fill_rect(image, area.x + edge_pixel(layout, view.across, view.across_flipped, b), area.y, 1,
+              area.height, grid_colour);
+  }
+  for (std::int64_t b = 0; b < rows; ++b) {
+    if (!on_grid(layout, view.down, b)) continue;
+    fill_rect(image, area.x, area.y + edge_pixel(layout, view.down, view.down_flipped, b),
+              area.width, 1, grid_colour);
+  }
+
+  const depth_buffer& ours = model.flat[static_cast<std::size_t>(panel)];
+  if (compare != nullptr) {
+    const depth_buffer& theirs = compare->flat[static_cast<std::size_t>(panel)];
+    for (int row = 0; row < rows; ++row) {
+      for (int column = 0; column < columns; ++column) {
+        if (theirs.has(column, row) && !ours.has(column, row))
+          fill_rect(image, area.x + column * s, area.y + row * s, s, s, ghost_colour,
+                    ghost_fill_alpha);
+      }
+    }
+  }
+
+  // Nearer voxels are drawn brighter: up to 30 % darker across the model's depth.
+  const std::int32_t near = model.high[view.depth];
+  const std::int32_t span = std::max(1, near - model.low[view.depth]);
+  for (int row = 0; row < rows; ++row) {
+    for (int column = 0; column < columns; ++column) {
+      const std::uint64_t entry = ours.entries[ours.index(column, row)];
+      if (entry == 0) continue;
+      const int shade = 256 - 77 * (near - depth_buffer::key_of(entry)) / span;
+      fill_rect(image, area.x + column * s, area.y + row * s, s, s,
+                scaled(depth_buffer::colour_of(entry), shade));
+    }
+  }
+
+  if (compare != nullptr) {
+    const depth_buffer& theirs = compare->flat[static_cast<std::size_t>(panel)];
+    for (int row = 0; row < rows; ++row) {
+      for (int column = 0; column < columns; ++column) {
+        if (!theirs.has(column, row)) continue;
+        const int x = area.x + column * s;
+        const int y = area.y + row * s;
+        if (!theirs.has(column - 1, row)) fill_rect(image, x, y, 1, s, ghost_colour);
+        if (!theirs.has(column + 1, row)) fill_rect(image, x + s - 1, y, 1, s, ghost_colour);
+        if (!theirs.has(column, row - 1)) fill_rect(image, x, y, s, 1, ghost_colour);
+        if (!theirs.has(column, row + 1)) fill_rect(image, x, y + s - 1, s, 1, ghost_colour);
+      }
+    }
+  }
+
+  const pixel_rect origin = origin_pixel(layout, static_cast<preview_panel>(panel));
+  const int origin_x = origin.x;
+  const int origin_y = origin.y;
+  const int reach = panel_pad / 3;
+  fill_rect(image, area.x - reach, origin_y, area.width + 2 * reach, 1, axis_colours[view.across]);
+  fill_rect(image, origin_x, area.y - reach, 1, area.height + 2 * reach, axis_colours[view.down]);
+  draw_origin_mark(image, origin_x, origin_y);
+
+  // Labels stay inside the panel's margin, clear of the panels beside it.
+  const int label_height = 8 * text_scale;
+  const int label_width = text_width("+x", text_scale);
+  draw_label(image,
+             view.across_flipped ? area.x - reach : area.x + area.width + reach - label_width,
+             origin_y - label_height - 4, view.across);
+  draw_label(image, origin_x + 5,
+             view.down_flipped ? area.y - reach : area.y + area.height + reach - label_height,
+             view.down);
+}
+
+// Which face of a cube each pixel of its sprite shows: 0 none, 1 the top,
+// 2 the +z face (lower left), 3 the +x face (lower right). The sprite is
+// 4h pixels square; its top face is a diamond 4h wide and 2h high.
+std::vector<std::uint8_t> cube_sprite(int h) {
+  const int size = 4 * h;
+  std::vector<std::uint8_t> faces(static_cast<std::size_t>(size) * static_cast<std::size_t>(size));
+  for (int j = 0; j < size; ++j) {
+    for (int i = 0; i < size; ++i) {
+      // Pixel centres in half pixels from the sprite's top middle.
+      const int du = 2 * i + 1 - 4 * h;
+      const int dv = 2 * j + 1;
+      const int across = du < 0 ? -du : du;
+      std::uint8_t face = 0;
+      if (2 * dv >= across && 2 * (8 * h - dv) >= across) {
+        const int from_top_middle = dv - 2 * h < 0 ? 2 * h - dv : dv - 2 * h;
+        face = across + 2 * from_top_middle <= 4 * h ? 1 : du < 0 ? 2 : 3;
+      }
+      faces[static_cast<std::size_t>(j) * static_cast<std::size_t>(size) +
+            static_cast<std::size_t>(i)] = face;
+    }
+  }
+  return faces;
+}
+
+// Where the sprite of a lattice line goes in the three-quarter drawing area.
+int sprite_left(const preview_layout& layout, int column, int row) {
+  return (column - row + int_of(layout.bins[2]) - 1) * 2 * layout.iso_half;
+}
+int sprite_top(const preview_layout& layout, int column, int row) {
+  return (column + row) * layout.iso_half;
+}
+
+void paint_three_quarter_panel(rgba_image& image, const preview_layout& layout,
+                               const model_views& model, const model_views* compare) {
+  const pixel_rect& area = layout.panels[3];
+  const int h = layout.iso_half;
+  fill_rect(image, area.x - panel_pad, area.y - panel_pad, area.width + 2 * panel_pad,
+            area.height + 2 * panel_pad, panel_background);
+
+  // The grid lies on the plane y = 0, under the model.
+  const std::int64_t origin[3] = {bin_of(layout, 0, 0), bin_of(layout, 1, 0), bin_of(layout, 2, 0)};
+  const auto line = [&](iso_point a, iso_point b, rgb_colour c) {
+    draw_line(image, area.x + a.u, area.y + a.v, area.x + b.u, area.y + b.v, c);
+  };
+  for (std::int64_t b = 0; b <= layout.bins[0]; ++b) {
+    if (on_grid(layout, 0, b))
+      line(project(layout, b, origin[1], 0), project(layout, b, origin[1], layout.bins[2]),
+           grid_colour);
+  }
+  for (std::int64_t b = 0; b <= layout.bins[2]; ++b) {
+    if (on_grid(layout, 2, b))
+      line(project(layout, 0, origin[1], b), project(layout, layout.bins[0], origin[1], b),
+           grid_colour);
+  }
+
+  // The axes go under the model: drawn over it they would cross cubes they
+  // pass behind. The flat panels show where the model meets them.
+  const std::int64_t ends[3] = {layout.bins[0], layout.bins[1], layout.bins[2]};
+  for (int a = 0; a < 3; ++a) {
+    std::int64_t from[3] = {origin[0], origin[1], origin[2]};
+    std::int64_t to[3] = {origin[0], origin[1], origin[2]};
+    from[a] = 0;
+    to[a] = ends[a];
+    const iso_point p = project(layout, from[0], from[1], from[2]);
+    const iso_point q = project(layout, to[0], to[1], to[2]);
+    line(p, q, axis_colours[a]);
+    const int label_width = text_width("+x", text_scale);
+    const int label_height = 8 * text_scale;
+    // Labels sit beyond the + end: right for x, above for y, left for z.
+    const int x = a == 0 ? q.u + 4 : a == 1 ? q.u - label_width / 2 : q.u - label_width - 4;
+    const int y = a == 1 ? q.v - label_height - 4 : q.v - label_height / 2;
+    draw_label(image, area.x + x, area.y + y, a);
+  }
+
+  const std::vector<std::uint8_t> sprite = cube_sprite(h);
+  const int size = 4 * h;
+  const std::size_t area_pixels =
+      static_cast<std::size_t>(area.width) * static_cast<std::size_t>(area.height);
+  std::vector<std::int32_t> depth(area_pixels, no_voxel);
+  const depth_buffer& lattice = model.lattice;
+  const int lattice_rows = lattice.rows;
+  for (int row = 0; row < lattice_rows; ++row) {
+    for (int column = 0; column < lattice.columns; ++column) {
+      const std::uint64_t entry = lattice.entries[lattice.index(column, row)];
+      if (entry == 0) continue;
+      // Larger is nearer: bx + by + bz less a constant.
+      const std::int32_t key = column + row + 3 * depth_buffer::key_of(entry);
+      const rgb_colour c = depth_buffer::colour_of(entry);
+      const rgb_colour shades[4] = {{}, c, scaled(c, 170), scaled(c, 212)};
+      const int left = sprite_left(layout, column, row);
+      const int top = sprite_top(layout, column, row);
+      for (int j = 0; j < size; ++j) {
+        const std::size_t line_start =
+            static_cast<std::size_t>(top + j) * static_cast<std::size_t>(area.width) +
+            static_cast<std::size_t>(left);
+        std::uint8_t* pixel = &image.pixels[(static_cast<std::size_t>(area.y + top + j) *
+                                                 static_cast<std::size_t>(image.width) +
+                                             static_cast<std::size_t>(area.x + left)) *
+                                            4];
+        for (int i = 0; i < size; ++i, pixel += 4) {
+          const std::uint8_t face =
+              sprite[static_cast<std::size_t>(j) * static_cast<std::size_t>(size) +
+                     static_cast<std::size_t>(i)];
+          if (face == 0) continue;
+          std::int32_t& d = depth[line_start + static_cast<std::size_t>(i)];
+          if (key < d) continue;
+          d = key;
+          pixel[0] = shades[face].r;
+          pixel[1] = shades[face].g;
+          pixel[2] = shades[face].b;
+        }
+      }
+    }
+  }
+
+  if (compare != nullptr) {
+    std::vector<std::uint8_t> covered(area_pixels, 0);
+    const depth_buffer& theirs = compare->lattice;
+    for (int row = 0; row < theirs.rows; ++row) {
+      for (int column = 0; column < theirs.columns; ++column) {
+        if (!theirs.has(column, row)) continue;
+        for (int j = 0; j < size; ++j) {
+          for (int i = 0; i < size; ++i) {
+            if (sprite[static_cast<std::size_t>(j) * static_cast<std::size_t>(size) +
+                       static_cast<std::size_t>(i)] == 0)
+              continue;
+            covered[static_cast<std::size_t>(sprite_top(layout, column, row) + j) *
+                        static_cast<std::size_t>(area.width) +
+                    static_cast<std::size_t>(sprite_left(layout, column, row) + i)] = 1;
+          }
+        }
+      }
+    }
+    const auto inside = [&](int x, int y) {
+      return x >= 0 && y >= 0 && x < area.width && y < area.height &&
+             covered[static_cast<std::size_t>(y) * static_cast<std::size_t>(area.width) +
+                     static_cast<std::size_t>(x)] != 0;
+    };
+    for (int y = 0; y < area.height; ++y) {
+      for (int x = 0; x < area.width; ++x) {
+        if (!inside(x, y)) continue;
+        const bool edge =
+            !inside(x - 1, y) || !inside(x + 1, y) || !inside(x, y - 1) || !inside(x, y + 1);
+        const std::size_t at = static_cast<std::size_t>(y) * static_cast<std::size_t>(area.width) +
+                               static_cast<std::size_t>(x);
+        if (edge) {
+          fill_rect(image, area.x + x, area.y + y, 1, 1, ghost_colour);
+        } else if (depth[at] == no_voxel) {
+          fill_rect(image, area.x + x, area.y + y, 1, 1, ghost_colour, ghost_fill_alpha);
+        }
+      }
+    }
+  }
+
+  const pixel_rect o = origin_pixel(layout, preview_panel::three_quarter);
+  draw_origin_mark(image, o.x, o.y);
+}
+
+}  // namespace
+
+rgba_image render_preview(const preview_request& request) {
+  const cell_bounds model_bounds = bounds_of(request.model);
+  const cell_bounds compare_bounds = bounds_of(request.compare);
+  const preview_layout layout = layout_for(request, model_bounds, compare_bounds);
+  rgba_image image = make_image(layout.width, layout.height, background);
+  const model_views model = views_of(request.model, layout);
+  model_views compare_views;
+  const model_views* compare = nullptr;
+  if (request.compare != nullptr) {
+    compare_views = views_of(request.compare, layout);
+    compare = &compare_views;
+  }
+
+  draw_text(image, gap, gap, request.title, text_colour, text_scale);
+  const int line = text_line_height(text_scale);
+  for (int p = 0; p < 4; ++p) {
+    const std::vector<std::string> lines = caption_lines(
+        static_cast<preview_panel>(p), model_bounds, compare_bounds, compare != nullptr);
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+      draw_text(image, layout.captions[p].x, layout.captions[p].y + static_cast<int>(i) * line,
+                lines[i], i == 2 ? ghost_colour : text_colour, text_scale);
+    }
+  }
+  for (int p = 0; p < 3; ++p) paint_flat_panel(image, layout, p, model, compare);
+  paint_three_quarter_panel(image, layout, model, compare);
+  return image;
+}
+
+}  // namespace cubewright

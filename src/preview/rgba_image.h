@@ -1,0 +1,28 @@
+// A picture in memory: what the preview draws and the PNG encoder writes.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace cubewright {
+
+/// An opaque colour.
+struct rgb_colour {
+  std::uint8_t r = 0;
+  std::uint8_t g = 0;
+  std::uint8_t b = 0;
+  friend bool operator==(rgb_colour a, rgb_colour b) {
+    return a.r == b.r && a.g == b.g && a.b == b.b;
+  }
+  friend bool operator!=(rgb_colour a, rgb_colour b) { return !(a == b); }
+};
+
+/// Four bytes a pixel (r, g, b, a), rows top to bottom, no padding: the
+/// pixels hold exactly width * height * 4 bytes.
+struct rgba_image {
+  int width = 0;
+  int height = 0;
+  std::vector<std::uint8_t> pixels;
+};
+
+}  // namespace cubewright

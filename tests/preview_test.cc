@@ -1,0 +1,309 @@
+#include "preview/preview.h"
+
+#include <gtest/gtest.h>
+#include <stb_image.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "preview/png.h"
+#include "preview/raster.h"
+
+namespace cubewright {
+namespace {
+
+constexpr rgb_colour red{255, 0, 0};
+constexpr rgb_colour blue{0, 0, 255};
+constexpr rgb_colour green{0, 200, 0};
+
+cell_voxel voxel(std::int32_t x, std::int32_t y, std::int32_t z, rgb_colour c) {
+  return cell_voxel{x, y, z, c.r, c.g, c.b};
+}
+
+struct picture {
+  preview_layout layout;
+  rgba_image image;
+};
+
+picture draw(const std::vector<cell_voxel>& model, const std::vector<cell_voxel>* compare = nullptr,
+             std::string title = "title") {
+  const preview_request request{&model, compare, std::move(title)};
+  return picture{layout_preview(request), render_preview(request)};
+}
+
+// The middle pixel of a cell in a panel, where no axis, grid line or
+// outline is drawn when cells are several pixels wide.
+rgb_colour middle_of(const picture& p, preview_panel panel, std::int32_t x, std::int32_t y,
+                     std::int32_t z) {
+  const pixel_rect r = cell_pixels(p.layout, panel, x, y, z);
+  return pixel_at(p.image, r.x + r.width / 2, r.y + r.height / 2);
+}
+
+bool inside(const pixel_rect& outer, const pixel_rect& inner) {
+  return inner.x >= outer.x && inner.y >= outer.y &&
+         inner.x + inner.width <= outer.x + outer.width &&
+         inner.y + inner.height <= outer.y + outer.height;
+}
+
+TEST(PreviewPanels, FrontShowsXRightAndYUpFromTheOrigin) {
+  const picture p = draw({voxel(0, 0, 0, red), voxel(5, 0, 0, blue), voxel(0, 3, 0, green)});
+  ASSERT_GT(p.layout.pixels_per_bin, 4);
+  EXPECT_EQ(middle_of(p, preview_panel::front, 0, 0, 0), red);
+  EXPECT_EQ(middle_of(p, preview_panel::front, 5, 0, 0), blue);
+  EXPECT_EQ(middle_of(p, preview_panel::front, 0, 3, 0), green);
+
+  const pixel_rect origin = origin_pixel(p.layout, preview_panel::front);
+  const pixel_rect at_0 = cell_pixels(p.layout, preview_panel::front, 0, 0, 0);
+  const pixel_rect at_5 = cell_pixels(p.layout, preview_panel::front, 5, 0, 0);
+  const pixel_rect up_3 = cell_pixels(p.layout, preview_panel::front, 0, 3, 0);
+  // Cell (0, 0, 0) starts at the origin and lies right of it and above it.
+  EXPECT_EQ(at_0.x, origin.x);
+  EXPECT_EQ(at_0.y + at_0.height - 1, origin.y);
+  EXPECT_EQ(at_5.x, at_0.x + 5 * at_0.width);
+  EXPECT_EQ(at_5.y, at_0.y);
+  EXPECT_EQ(up_3.x, at_0.x);
+  EXPECT_EQ(up_3.y, at_0.y - 3 * at_0.height);
+  // Nothing of the model is drawn where the mirrored cells would be.
+  EXPECT_NE(middle_of(p, preview_panel::front, -1, 0, 0), red);
+  EXPECT_NE(middle_of(p, preview_panel::front, -5, 0, 0), blue);
+}
+
+TEST(PreviewPanels, MirroredModelLandsLeftOfTheOrigin) {
+  const picture p = draw({voxel(0, 0, 0, red), voxel(-5, 0, 0, blue)});
+  const pixel_rect origin = origin_pixel(p.layout, preview_panel::front);
+  const pixel_rect mirrored = cell_pixels(p.layout, preview_panel::front, -5, 0, 0);
+  EXPECT_EQ(middle_of(p, preview_panel::front, -5, 0, 0), blue);
+  EXPECT_LT(mirrored.x + mirrored.width, origin.x);
+  EXPECT_NE(middle_of(p, preview_panel::front, 5, 0, 0), blue);
+  // The three-quarter panel agrees: -x goes up and to the left.
+  const pixel_rect iso_origin = origin_pixel(p.layout, preview_panel::three_quarter);
+  const pixel_rect iso = cell_pixels(p.layout, preview_panel::three_quarter, -5, 0, 0);
+  EXPECT_LT(iso.x, iso_origin.x);
+  EXPECT_EQ(pixel_at(p.image, iso.x, iso.y), blue);
+}
+
+// Where a cell one step along each axis goes in each panel, in pixels
+// relative to cell (0, 0, 0): the orientation every panel promises.
+TEST(PreviewPanels, EveryPanelHasItsOrientation) {
+  struct step {
+    std::int32_t x, y, z;
+    int right;  // -1 left, 0 same column, 1 right
+    int down;   // -1 up, 0 same row, 1 down
+  };
+  const struct {
+    preview_panel panel;
+    std::vector<step> steps;
+  } cases[] = {
+      {preview_panel::front, {{4, 0, 0, 1, 0}, {0, 4, 0, 0, -1}}},
+      {preview_panel::side, {{0, 0, 4, -1, 0}, {0, 4, 0, 0, -1}}},
+      {preview_panel::top, {{4, 0, 0, 1, 0}, {0, 0, 4, 0, 1}}},
+      {preview_panel::three_quarter, {{4, 0, 0, 1, 1}, {0, 4, 0, 0, -1}, {0, 0, 4, -1, 1}}},
+  };
+  const auto sign = [](int v) { return (v > 0) - (v < 0); };
+  for (const auto& c : cases) {
+    for (const step& s : c.steps) {
+      const picture p = draw({voxel(0, 0, 0, red), voxel(s.x, s.y, s.z, blue)});
+      const pixel_rect at_0 = cell_pixels(p.layout, c.panel, 0, 0, 0);
+      const pixel_rect moved = cell_pixels(p.layout, c.panel, s.x, s.y, s.z);
+      const std::string where = "panel " + std::to_string(static_cast<int>(c.panel)) + " step " +
+                                std::to_string(s.x) + "," + std::to_string(s.y) + "," +
+                                std::to_string(s.z);
+      EXPECT_EQ(sign(moved.x - at_0.x), s.right) << where;
+      EXPECT_EQ(sign(moved.y - at_0.y), s.down) << where;
+      EXPECT_EQ(middle_of(p, c.panel, 0, 0, 0), red) << where;
+      EXPECT_EQ(middle_of(p, c.panel, s.x, s.y, s.z), blue) << where;
+      EXPECT_TRUE(inside(p.layout.panels[static_cast<int>(c.panel)], moved)) << where;
+    }
+  }
+}
+
+TEST(PreviewPanels, EachFlatPanelShowsTheNearestVoxelAndDarkensFartherOnes) {
+  // Red behind blue along each viewing direction; green alone at the back.
+  const struct {
+    preview_panel panel;
+    cell_voxel behind, front, alone;
+  } cases[] = {
+      {preview_panel::front, voxel(0, 0, 0, red), voxel(0, 0, 4, blue), voxel(3, 0, 0, green)},
+      {preview_panel::side, voxel(0, 0, 0, red), voxel(4, 0, 0, blue), voxel(0, 3, 0, green)},
+      {preview_panel::top, voxel(0, 0, 0, red), voxel(0, 4, 0, blue), voxel(3, 0, 0, green)},
+  };
+  for (const auto& c : cases) {
+    const picture p = draw({c.behind, c.front, c.alone});
+    EXPECT_EQ(middle_of(p, c.panel, c.front.x, c.front.y, c.front.z), blue);
+    const rgb_colour back = middle_of(p, c.panel, c.alone.x, c.alone.y, c.alone.z);
+    EXPECT_EQ(back.r, 0);
+    EXPECT_EQ(back.b, 0);
+    EXPECT_LT(back.g, green.g);
+    EXPECT_GT(back.g, green.g / 2);
+  }
+}
+
+TEST(PreviewCompare, GhostIsDrawnAtItsOwnPlaceAndLeavesTheModelsColours) {
+  const std::vector<cell_voxel> compare = {voxel(0, 0, 0, blue), voxel(3, 2, 0, blue)};
+  const picture p = draw({voxel(0, 0, 0, red)}, &compare);
+  for (preview_panel panel : {preview_panel::front, preview_panel::side, preview_panel::top}) {
+    const pixel_rect ghost = cell_pixels(p.layout, panel, 3, 2, 0);
+    // Outlined in the ghost colour, filled with a tint of it.
+    EXPECT_EQ(pixel_at(p.image, ghost.x + ghost.width / 2, ghost.y + ghost.height - 1),
+              ghost_colour);
+    const rgb_colour fill = middle_of(p, panel, 3, 2, 0);
+    EXPECT_NE(fill, ghost_colour);
+    EXPECT_GT(fill.r, fill.g + 30);
+    // Where both models have a voxel, ours keeps its colour.
+    EXPECT_EQ(middle_of(p, panel, 0, 0, 0), red);
+  }
+  const rgb_colour iso = middle_of(p, preview_panel::three_quarter, 3, 2, 0);
+  EXPECT_GT(iso.r, iso.g + 30);
+}
+
+TEST(PreviewCompare, FrameHoldsACompareModelFarFromOurs) {
+  const std::vector<cell_voxel> compare = {voxel(-60, 40, -9, blue)};
+  const picture p = draw({voxel(0, 0, 0, red)}, &compare);
+  for (int panel = 0; panel < 4; ++panel) {
+    EXPECT_TRUE(inside(p.layout.panels[panel],
+                       cell_pixels(p.layout, static_cast<preview_panel>(panel), -60, 40, -9)));
+  }
+}
+
+TEST(PreviewScale, FitsAboutSixteenHundredByTwelveHundredWithAtLeastAPixelACell) {
+  const struct {
+    std::int32_t side;
+    std::int64_t cells_per_bin;
+  } cases[] = {{2, 1}, {12, 1}, {128, 1}, {390, 1}, {3000, 8}};
+  for (const auto& c : cases) {
+    const std::vector<cell_voxel> model = {voxel(0, 0, 0, red),
+                                           voxel(c.side - 1, c.side - 1, c.side - 1, blue)};
+    const picture p = draw(model);
+    EXPECT_EQ(p.layout.cells_per_bin, c.cells_per_bin) << c.side;
+    EXPECT_GE(p.layout.pixels_per_bin, 1) << c.side;
+    EXPECT_LE(p.layout.pixels_per_bin, 32) << c.side;
+    if (c.side <= 128) {
+      EXPECT_LE(p.image.width, 1600) << c.side;
+      EXPECT_LE(p.image.height, 1200) << c.side;
+    }
+    EXPECT_LE(p.image.width, 2400) << c.side;
+    EXPECT_LE(p.image.height, 2400) << c.side;
+    EXPECT_EQ(p.image.pixels.size(), static_cast<std::size_t>(p.image.width) *
+                                         static_cast<std::size_t>(p.image.height) * 4);
+    EXPECT_EQ(middle_of(p, preview_panel::front, c.side - 1, c.side - 1, c.side - 1), blue)
+        << c.side;
+  }
+}
+
+TEST(PreviewScale, ExtremeCoordinatesShareBinsAndStayInTheirPanels) {
+  constexpr std::int32_t low = std::numeric_limits<std::int32_t>::min();
+  constexpr std::int32_t high = std::numeric_limits<std::int32_t>::max();
+  const std::vector<cell_voxel> model = {voxel(low, high, low, red), voxel(high, low, high, blue)};
+  const picture p = draw(model);
+  // Wider only by the captions' long numbers.
+  EXPECT_LE(p.image.width, 3400);
+  EXPECT_LE(p.image.height, 2400);
+  for (int panel = 0; panel < 4; ++panel) {
+    for (const cell_voxel& v : model) {
+      EXPECT_TRUE(inside(p.layout.panels[panel],
+                         cell_pixels(p.layout, static_cast<preview_panel>(panel), v.x, v.y, v.z)))
+          << panel;
+    }
+  }
+}
+
+TEST(PreviewEdgeCases, EmptyModelStillGetsPanelsAndAxes) {
+  const std::vector<cell_voxel> empty;
+  for (const std::vector<cell_voxel>* compare :
+       {static_cast<const std::vector<cell_voxel>*>(nullptr), &empty}) {
+    const picture p = draw(empty, compare);
+    ASSERT_GT(p.image.width, 0);
+    ASSERT_GT(p.image.height, 0);
+    for (int panel = 0; panel < 4; ++panel) {
+      const pixel_rect o = origin_pixel(p.layout, static_cast<preview_panel>(panel));
+      EXPECT_TRUE(inside(p.layout.panels[panel], o) ||
+                  panel == static_cast<int>(preview_panel::three_quarter));
+      EXPECT_EQ(pixel_at(p.image, o.x + 4, o.y + 4), (rgb_colour{0, 0, 0})) << panel;
+    }
+  }
+}
+
+TEST(PreviewEdgeCases, VoxelsOnOneCellDrawOneOfThem) {
+  const picture p = draw({voxel(2, 2, 2, red), voxel(2, 2, 2, blue), voxel(2, 2, 2, red)});
+  for (int panel = 0; panel < 4; ++panel) {
+    const rgb_colour c = middle_of(p, static_cast<preview_panel>(panel), 2, 2, 2);
+    EXPECT_TRUE(c == red || c == blue) << panel;
+  }
+}
+
+TEST(PreviewEdgeCases, TitleOfAnyBytesIsWritten) {
+  const picture p = draw({voxel(0, 0, 0, red)}, nullptr, "caf\xc3\xa9 \x01\x7f\xff ~ done");
+  int dark = 0;
+  for (int y = 0; y < 40; ++y) {
+    for (int x = 0; x < 400; ++x) dark += pixel_at(p.image, x, y).r < 60;
+  }
+  EXPECT_GT(dark, 100);
+}
+
+std::vector<unsigned char> inflate(const std::string& stream) {
+  int size = 0;
+  char* bytes = stbi_zlib_decode_malloc_guesssize_headerflag(
+      stream.data(), static_cast<int>(stream.size()), 1024, &size, 1);
+  std::vector<unsigned char> result;
+  if (bytes == nullptr) return result;
+  result.assign(bytes, bytes + size);
+  std::free(bytes);
+  return result;
+}
+
+TEST(FastZlib, InflatesBackToItsInput) {
+  std::vector<std::vector<unsigned char>> inputs;
+  inputs.emplace_back();
+  inputs.emplace_back(1, 7);
+  inputs.emplace_back(100000, 0);  // runs longer than one match
+  std::vector<unsigned char> noise(70000);
+  std::uint32_t state = 12345;
+  for (unsigned char& b : noise) {
+    state = state * 1103515245u + 12345u;
+    b = static_cast<unsigned char>(state >> 24);
+  }
+  inputs.push_back(noise);
+  // Pixels that repeat along a row and rows that repeat a row above, with
+  // changes that cut runs at every length near the match limits.
+  std::vector<unsigned char> rows;
+  for (int row = 0; row < 64; ++row) {
+    for (int i = 0; i < 1201; ++i) {
+      rows.push_back(static_cast<unsigned char>(row % 3 == 0 ? (i * 7 / (row + 3)) & 0xFF
+                                                             : (i % 4) * 50 + row / 3));
+    }
+  }
+  inputs.push_back(rows);
+  for (const auto& input : inputs) {
+    for (std::size_t far : {std::size_t{4}, std::size_t{1201}, std::size_t{32768}}) {
+      const std::string stream = fast_zlib(input.data(), input.size(), 4, far);
+      EXPECT_EQ(inflate(stream), input) << input.size() << " far " << far;
+    }
+  }
+}
+
+TEST(EncodePng, ReadsBackToThePicture) {
+  const std::vector<cell_voxel> compare = {voxel(1, 1, 1, blue)};
+  const picture p = draw({voxel(0, 0, 0, red), voxel(4, 1, -2, green)}, &compare);
+  const std::string png = encode_png(p.image);
+  ASSERT_FALSE(png.empty());
+  int width = 0;
+  int height = 0;
+  int channels = 0;
+  unsigned char* pixels =
+      stbi_load_from_memory(reinterpret_cast<const unsigned char*>(png.data()),
+                            static_cast<int>(png.size()), &width, &height, &channels, 4);
+  ASSERT_NE(pixels, nullptr);
+  EXPECT_EQ(width, p.image.width);
+  EXPECT_EQ(height, p.image.height);
+  EXPECT_EQ(channels, 4);
+  const std::vector<unsigned char> decoded(pixels, pixels + p.image.pixels.size());
+  stbi_image_free(pixels);
+  EXPECT_TRUE(decoded == p.image.pixels);
+  EXPECT_TRUE(encode_png(rgba_image{}).empty());
+}
+
+}  // namespace
+}  // namespace cubewright
