@@ -413,9 +413,12 @@ bool read_declaration(model_reader& reader, std::size_t i) {
   std::string_view value;
   if (!read_declaration_field(reader, i, "version", value))
     return malformed(reader, i, "xml declaration without a version");
-  for (std::size_t k = 0; k < value.size(); k += 1) {
-    if (value[k] == '<' || value[k] == '&') return malformed(reader, i, "invalid xml version");
-  }
+  // Any version is read as 1.0, as long as it is made of these characters.
+  if (!std::all_of(value.begin(), value.end(), [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+               c == '.' || c == '_' || c == '-';
+      }))
+    return malformed(reader, i, "invalid xml version");
   const std::size_t encoding_at = i;
   if (read_declaration_field(reader, i, "encoding", value)) {
     if (!is_encoding_name(value)) return malformed(reader, encoding_at, "invalid encoding name");
