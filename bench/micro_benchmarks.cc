@@ -1,6 +1,6 @@
 // Micro-benchmarks of the conversion's hot path, on the benchmark model held
-// in memory: the field scan, the cell walk, number text and the whole
-// document written to a sink that only counts.
+// in memory: the field scan, the cell walk, number text, the whole
+// document written to a sink that only counts, and the document read back.
 
 #include <benchmark/benchmark.h>
 
@@ -14,6 +14,7 @@
 #include "model_text.h"
 #include "voxel_model/cell_walk.h"
 #include "voxel_model/format_number.h"
+#include "xml_input/model_reader.h"
 
 namespace {
 
@@ -101,6 +102,27 @@ void whole_document(benchmark::State& state) {
   state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(text.size()));
 }
 BENCHMARK(whole_document);
+
+// The document of the 128-cell model (about 31 MB), read voxel by voxel.
+void read_document(benchmark::State& state) {
+  static const std::string document =
+      *convert_text(cubewright_bench::model_text(128), model_placement{});
+  std::size_t voxels = 0;
+  for (auto _ : state) {
+    model_reader reader = open_model_reader(document);
+    voxel_record voxel;
+    float sum = 0;
+    voxels = 0;
+    while (next_voxel(reader, voxel) == read_step::voxel) {
+      sum += voxel.x + voxel.r;
+      ++voxels;
+    }
+    benchmark::DoNotOptimize(sum);
+  }
+  state.counters["voxels"] = static_cast<double>(voxels);
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(document.size()));
+}
+BENCHMARK(read_document)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -133,7 +133,7 @@ struct document_maker {
     text += declaration() + misc() + line_end;
     text += chance(40) ? "<voxels>" : "<model>";
     text += line_end + "<voxels>" + line_end;
-    for (std::size_t k = below(12); k > 0; --k) {
+    for (std::size_t k = below(20); k > 0; --k) {
       text += chance(8) ? content(2) : voxel();
       text += line_end;
     }

@@ -137,10 +137,12 @@ our_reading read_with_reader(std::string_view document) {
 }
 
 // The document with every non-ASCII name character of the current edition
-// replaced by 'a'.
+// replaced by 'a', except a leading byte-order mark.
 std::string with_ascii_names(std::string_view document) {
   std::string out;
-  for (std::size_t i = 0; i < document.size();) {
+  const std::size_t start = document.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0;
+  out += document.substr(0, start);
+  for (std::size_t i = start; i < document.size();) {
     const auto lead = static_cast<unsigned char>(document[i]);
     std::size_t length = lead < 0xC0 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
     if (length > document.size() - i) length = 1;
