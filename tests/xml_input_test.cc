@@ -173,7 +173,7 @@ TEST(ModelReader, StopsAtTheFirstFaultWithItsPlaceAndKind) {
       {"<?xml version='1.0' encoding='ISO-8859-1'?><model/>", k::not_supported, 1, 20,
        "encoding 'ISO-8859-1' is not supported, only UTF-8"},
       {"<voxels/>", k::not_a_model, 1, 1, "the root element is 'voxels', not 'model'"},
-      {in_model(R"(<voxel x="1" y="2" z="3" r="0" g="0" b="0" y="2"/>)"), k::not_well_formed, 3, 45,
+      {in_model(R"(<voxel x="1" y="2" z="3" r="0" g="0" b="0" y="2"/>)"), k::not_well_formed, 3, 44,
        "duplicate attribute 'y'"},
       {in_model(R"(<voxel x="1" y="2" z="3"r="0" g="0" b="0"/>)"), k::not_well_formed, 3, 25,
        "expected white space"},
