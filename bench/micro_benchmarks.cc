@@ -1,7 +1,7 @@
 // Micro-benchmarks of the conversion's hot path, on the benchmark model held
-// in memory: the field scan, the cell walk, number text and the whole
-// document written to a sink that only counts; and the preview picture of
-// the 128-cell model, drawn and encoded as PNG.
+// in memory: the field scan, the cell walk, number text, the whole
+// document written to a sink that only counts, the document read back, and
+// the preview picture of the 128-cell model, drawn and encoded as PNG.
 
 #include <benchmark/benchmark.h>
 
@@ -18,6 +18,7 @@
 #include "preview/preview.h"
 #include "voxel_model/cell_walk.h"
 #include "voxel_model/format_number.h"
+#include "xml_input/model_reader.h"
 
 namespace {
 
@@ -146,6 +147,27 @@ void preview_render_and_encode_with_compare(benchmark::State& state) {
   for (auto _ : state) benchmark::DoNotOptimize(encode_png(render_preview(request)));
 }
 BENCHMARK(preview_render_and_encode_with_compare)->Unit(benchmark::kMillisecond);
+
+// The document of the 128-cell model (about 31 MB), read voxel by voxel.
+void read_document(benchmark::State& state) {
+  static const std::string document =
+      *convert_text(cubewright_bench::model_text(128), model_placement{});
+  std::size_t voxels = 0;
+  for (auto _ : state) {
+    model_reader reader = open_model_reader(document);
+    voxel_record voxel;
+    float sum = 0;
+    voxels = 0;
+    while (next_voxel(reader, voxel) == read_step::voxel) {
+      sum += voxel.x + voxel.r;
+      ++voxels;
+    }
+    benchmark::DoNotOptimize(sum);
+  }
+  state.counters["voxels"] = static_cast<double>(voxels);
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(document.size()));
+}
+BENCHMARK(read_document)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -15,7 +15,11 @@ bool is_blank(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
+std::uint32_t digit_value(char c) {
+  return static_cast<std::uint32_t>(static_cast<unsigned char>(c)) - '0';
+}
+
+bool is_digit(char c) { return digit_value(c) <= 9; }
 
 std::string_view trim_blanks(std::string_view text) {
   std::size_t first = 0;
@@ -27,30 +31,32 @@ std::string_view trim_blanks(std::string_view text) {
 
 }  // namespace
 
-bool read_decimal_fast(std::string_view text, double& value) {
-  const std::string_view number = trim_blanks(text);
-  const char* p = number.data();
-  const char* const end = p + number.size();
+bool read_decimal_prefix(const char*& first, const char* end, double& value) {
+  const char* p = first;
   bool negative = false;
   if (p != end && (*p == '+' || *p == '-')) negative = *p++ == '-';
+  // Leading zeros add nothing to the mantissa; past 19 other digits it may
+  // wrap, which the count below catches.
   std::uint64_t mantissa = 0;
-  int significant_digits = 0;
-  int digits = 0;
+  const char* const digits_start = p;
+  for (; p != end && is_digit(*p); ++p) mantissa = mantissa * 10 + digit_value(*p);
+  std::ptrdiff_t digits = p - digits_start;
   int exponent = 0;
-  for (; p != end && is_digit(*p); ++p, ++digits) {
-    if (mantissa != 0 || *p != '0') ++significant_digits;
-    mantissa = mantissa * 10 + static_cast<std::uint64_t>(*p - '0');
-    if (significant_digits > 19) return false;
-  }
   if (p != end && *p == '.') {
-    for (++p; p != end && is_digit(*p); ++p, ++digits) {
-      if (mantissa != 0 || *p != '0') ++significant_digits;
-      mantissa = mantissa * 10 + static_cast<std::uint64_t>(*p - '0');
-      if (significant_digits > 19) return false;
-      --exponent;
-    }
+    const char* const fraction_start = ++p;
+    for (; p != end && is_digit(*p); ++p) mantissa = mantissa * 10 + digit_value(*p);
+    if (p - fraction_start > 100000) return false;
+    digits += p - fraction_start;
+    exponent = -static_cast<int>(p - fraction_start);
   }
   if (digits == 0) return false;
+  if (digits > 19) {
+    std::ptrdiff_t significant = 0;
+    for (const char* d = digits_start; d != p; ++d) {
+      if (significant != 0 || (*d != '0' && *d != '.')) significant += *d != '.';
+    }
+    if (significant > 19) return false;
+  }
   if (p != end && (*p == 'e' || *p == 'E')) {
     ++p;
     bool negative_exponent = false;
@@ -62,7 +68,6 @@ bool read_decimal_fast(std::string_view text, double& value) {
     }
     exponent += negative_exponent ? -written : written;
   }
-  if (p != end) return false;
   if (mantissa > (std::uint64_t{1} << 53)) return false;
   double result = static_cast<double>(mantissa);
   if (mantissa != 0) {
@@ -74,7 +79,15 @@ bool read_decimal_fast(std::string_view text, double& value) {
     }
   }
   value = negative ? -result : result;
+  first = p;
   return true;
+}
+
+bool read_decimal_fast(std::string_view text, double& value) {
+  const std::string_view number = trim_blanks(text);
+  const char* p = number.data();
+  const char* const end = p + number.size();
+  return read_decimal_prefix(p, end, value) && p == end;
 }
 
 number_status read_number(std::string_view text, float& value) {

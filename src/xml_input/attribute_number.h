@@ -26,4 +26,10 @@ number_status read_number(std::string_view text, float& value);
 /// the text is not of that shape; `value` is then unspecified.
 bool read_decimal_fast(std::string_view text, double& value);
 
+/// The same fast path on the decimal that starts at `first` (no blanks
+/// before it) and ends at the first character that cannot continue it;
+/// `first` is moved past it. False, and `first` unchanged, when that decimal
+/// is outside the fast path; then the text decides nothing.
+bool read_decimal_prefix(const char*& first, const char* end, double& value);
+
 }  // namespace cubewright

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <utility>
 
 #include "xml_input/attribute_number.h"
@@ -413,9 +414,12 @@ bool read_declaration(model_reader& reader, std::size_t i) {
   std::string_view value;
   if (!read_declaration_field(reader, i, "version", value))
     return malformed(reader, i, "xml declaration without a version");
-  for (std::size_t k = 0; k < value.size(); k += 1) {
-    if (value[k] == '<' || value[k] == '&') return malformed(reader, i, "invalid xml version");
-  }
+  // Any version is read as 1.0, as long as it is made of these characters.
+  if (!std::all_of(value.begin(), value.end(), [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+               c == '.' || c == '_' || c == '-';
+      }))
+    return malformed(reader, i, "invalid xml version");
   const std::size_t encoding_at = i;
   if (read_declaration_field(reader, i, "encoding", value)) {
     if (!is_encoding_name(value)) return malformed(reader, encoding_at, "invalid encoding name");
@@ -539,7 +543,7 @@ bool read_start_tag(model_reader& reader, std::size_t tag, std::string_view& nam
     const std::string_view attribute_name = text.substr(name_at, name_size);
     if (reader.attributes.size() < 16) {
       for (const model_reader::attribute& a : reader.attributes) {
-        if (a.name == attribute_name)
+        if (a.name[0] == attribute_name[0] && a.name == attribute_name)
           return malformed(reader, name_at, "duplicate attribute " + quoted(attribute_name));
       }
     } else if (reader.attributes.size() == max_attribute_count) {
@@ -602,8 +606,27 @@ bool read_voxel(model_reader& reader, std::size_t tag, voxel_record& voxel) {
   const model_reader::attribute* found[6] = {};
   for (const model_reader::attribute& a : reader.attributes) {
     if (a.name.size() != 1) continue;
-    for (int k = 0; k < 6; ++k) {
-      if (a.name[0] == names[k]) found[k] = &a;
+    switch (a.name[0]) {
+      case 'x':
+        found[0] = &a;
+        break;
+      case 'y':
+        found[1] = &a;
+        break;
+      case 'z':
+        found[2] = &a;
+        break;
+      case 'r':
+        found[3] = &a;
+        break;
+      case 'g':
+        found[4] = &a;
+        break;
+      case 'b':
+        found[5] = &a;
+        break;
+      default:
+        break;
     }
   }
   float* const values[6] = {&voxel.x, &voxel.y, &voxel.z, &voxel.r, &voxel.g, &voxel.b};
@@ -623,6 +646,67 @@ bool read_voxel(model_reader& reader, std::size_t tag, voxel_record& voxel) {
                 std::string("the '") + names[k] + "' attribute is too long to read as a number");
   }
   return true;
+}
+
+enum class plain_voxel { read, not_plain };
+
+// The voxel element as the tool writes it, read in one pass: `<voxel`, then
+// one-letter attribute names each directly followed by `=`, quoted values
+// (decimals of the fast path for the coordinates and colours, nothing to
+// decode in the others), white space between, and `/>` or `>`. Anything else is
+// not_plain, with nothing changed, and the general path reads the element
+// and gives any error its message.
+plain_voxel read_plain_voxel(model_reader& reader, std::size_t tag, voxel_record& voxel) {
+  const std::string_view text = reader.document;
+  const std::size_t size = text.size();
+  std::size_t i = tag + 6;
+  if (i >= size || text.compare(tag + 1, 5, "voxel") != 0) return plain_voxel::not_plain;
+  float* const values[26] = {nullptr, &voxel.b, nullptr,  nullptr,  nullptr, nullptr, &voxel.g,
+                             nullptr, nullptr,  nullptr,  nullptr,  nullptr, nullptr, nullptr,
+                             nullptr, nullptr,  nullptr,  &voxel.r, nullptr, nullptr, nullptr,
+                             nullptr, nullptr,  &voxel.x, &voxel.y, &voxel.z};
+  constexpr std::uint32_t wanted = (1u << ('x' - 'a')) | (1u << ('y' - 'a')) | (1u << ('z' - 'a')) |
+                                   (1u << ('r' - 'a')) | (1u << ('g' - 'a')) | (1u << ('b' - 'a'));
+  std::uint32_t seen = 0;
+  bool empty = false;
+  for (;;) {
+    const std::size_t space = skip_space(text, i);
+    if (i + 1 >= size) return plain_voxel::not_plain;
+    const char c = text[i];
+    if (c == '>') {
+      ++i;
+      break;
+    }
+    if (c == '/') {
+      if (text[i + 1] != '>') return plain_voxel::not_plain;
+      i += 2;
+      empty = true;
+      break;
+    }
+    if (space == 0 || c < 'a' || c > 'z' || text[i + 1] != '=') return plain_voxel::not_plain;
+    const std::uint32_t bit = 1u << (c - 'a');
+    if ((seen & bit) != 0) return plain_voxel::not_plain;
+    seen |= bit;
+    i += 2;
+    if (i >= size || (text[i] != '"' && text[i] != '\'')) return plain_voxel::not_plain;
+    const char quote = text[i++];
+    float* const value = values[c - 'a'];
+    if (value != nullptr) {
+      const char* p = text.data() + i;
+      double read = 0;
+      if (!read_decimal_prefix(p, text.data() + size, read)) return plain_voxel::not_plain;
+      *value = static_cast<float>(read);
+      i = static_cast<std::size_t>(p - text.data());
+    } else {
+      while (i < size && (byte_classes[byte_at(text, i)] & value_plain) != 0) ++i;
+    }
+    if (i == size || text[i] != quote) return plain_voxel::not_plain;
+    ++i;
+  }
+  if ((seen & wanted) != wanted) return plain_voxel::not_plain;
+  if (!empty) reader.open_elements.push_back(text.substr(tag + 1, 5));
+  reader.position = i;
+  return plain_voxel::read;
 }
 
 context context_of(std::string_view name) {
@@ -739,6 +823,11 @@ read_step next_voxel(model_reader& reader, voxel_record& voxel) {
       read_declaration_markup(reader, i);
     } else {
       bool counted = false;
+      if (reader.open_elements.size() == 2 && reader.root_child == context::voxels &&
+          read_plain_voxel(reader, i, voxel) == plain_voxel::read) {
+        reader.voxel_offset = i;
+        return read_step::voxel;
+      }
       if (handle_start_tag(reader, i, counted) && counted) {
         if (!read_voxel(reader, i, voxel)) return read_step::error;
         reader.voxel_offset = i;
