@@ -364,6 +364,25 @@ conversion_result write_document(const conversion_request& request, output_sink 
 
 }  // namespace
 
+conversion_result read_model_cells(std::string_view text, content_kind input,
+                                   const std::string& path) {
+  conversion_request request;
+  request.text = text;
+  request.input = input;
+  request.input_path = path;
+  request.format = output_format::csv;  // a skeleton is left out, not refused
+  conversion_result result;
+  result.ok =
+      for_each_placed_voxel(request, result, [&result](const voxel_record& record, std::size_t) {
+        ++result.voxel_count;
+        result.bounds.add(record.x, record.y, record.z);
+        result.placed.push_back(drawn_cell(record));
+        return true;
+      });
+  result.notes.clear();
+  return result;
+}
+
 conversion_result convert_model(const conversion_request& request, output_sink sink) {
   if (request.format == output_format::xml) return write_document(request, sink);
   return write_cells(request, sink);

@@ -85,6 +85,12 @@ struct conversion_result {
 /// result is not ok, what it got is to be thrown away.
 conversion_result convert_model(const conversion_request& request, output_sink sink);
 
+/// The voxels of an input as they stand (no placement), each on its nearest
+/// cell, for drawing: in `placed`, with the count and bounds. Nothing is
+/// written; a skeleton does not matter here.
+conversion_result read_model_cells(std::string_view text, content_kind input,
+                                   const std::string& path);
+
 /// The message for a CSV input without a grid header.
 std::string grid_size_failure(const std::string& path);
 

@@ -2,10 +2,13 @@
 
 #include <cstdio>
 #include <optional>
+#include <utility>
 
 #include "app/conversion.h"
 #include "app/options.h"
 #include "app/platform.h"
+#include "preview/png.h"
+#include "preview/preview.h"
 #include "voxel_model/format_number.h"
 
 namespace cubewright {
@@ -78,6 +81,88 @@ std::optional<std::string> wrong_kind_of_output(const std::string& output, conte
          std::string(describe(writing)) + " (are the input and output swapped?)";
 }
 
+// The title line of the picture: what was converted and how it was placed.
+std::string picture_title(const command_line& line, std::size_t voxels) {
+  const conversion_options& options = line.options;
+  std::string mirrored;
+  const float factors[3] = {options.axis_factor_x, options.axis_factor_y, options.axis_factor_z};
+  for (int axis = 0; axis < 3; ++axis) {
+    if (factors[axis] < 0) mirrored += static_cast<char>('x' + axis);
+  }
+  return options.input_csv + " -> " + options.output_xml + ": " + std::to_string(voxels) +
+         " voxels, offsets " + std::to_string(options.offset_x) + " " +
+         std::to_string(options.offset_y) + " " + std::to_string(options.offset_z) + ", mirrored " +
+         (mirrored.empty() ? std::string("none") : mirrored);
+}
+
+// The voxels of the model to compare with, as they stand.
+bool read_compared_model(const std::string& path, std::vector<cell_voxel>& cells) {
+  input_file input;
+  io_failure failure;
+  if (!open_input_file(path, input, failure)) {
+    report(failure, path);
+    return false;
+  }
+  const content_kind kind = recognise_input(input.text);
+  conversion_result read;
+  if (kind == content_kind::binary) {
+    read.failure = "cannot read input: " + path +
+                   ": holds NUL bytes and is no sproxel CSV export, model document or .vox file";
+  } else {
+    read = read_model_cells(input.text, kind, path);
+  }
+  close_input_file(input);
+  if (!read.ok) {
+    fail(read.failure);
+    return false;
+  }
+  cells = std::move(read.placed);
+  return true;
+}
+
+// Writes the picture of the placed model, through the same safe replacement
+// as every output. The model's own output is committed by the caller only
+// after this succeeded.
+bool write_picture(const command_line& line, const conversion_result& result,
+                   const std::vector<cell_voxel>* compared) {
+  preview_request request;
+  request.model = &result.placed;
+  request.compare = compared;
+  request.title = picture_title(line, result.placed.size());
+  const std::string png = encode_png(render_preview(request));
+  if (png.empty()) {
+    fail("cannot draw preview: " + line.preview_path + ": out of memory");
+    return false;
+  }
+  io_failure failure;
+  output_file picture;
+  if (!open_output_file(line.preview_path, picture, failure) ||
+      !write_output_file(picture, png.data(), png.size(), failure)) {
+    discard_output_file(picture);
+    report(failure, line.preview_path);
+    return false;
+  }
+  if (!commit_output_file(picture, failure)) {
+    report(failure, line.preview_path);
+    return false;
+  }
+  return true;
+}
+
+// A picture must not take the place of a model or of the conversion's output.
+std::optional<std::string> wrong_picture_path(const command_line& line) {
+  const std::string& path = line.preview_path;
+  if (path == line.options.output_xml || same_file(path, line.options.output_xml) ||
+      same_file(path, line.options.input_csv)) {
+    return "will not draw the preview into " + path + ": it is the input or the output";
+  }
+  std::string start;
+  if (!read_file_start(path, recognised_start, start)) return std::nullopt;
+  const std::optional<content_kind> held = recognise_existing(start);
+  if (!held) return std::nullopt;
+  return "will not replace " + path + " with a picture: it holds " + std::string(describe(*held));
+}
+
 // Converts the text of the whole input into the output file.
 int convert_input(const command_line& line, std::string_view text) {
   const conversion_options& options = line.options;
@@ -93,6 +178,12 @@ int convert_input(const command_line& line, std::string_view text) {
           wrong_kind_of_output(options.output_xml, written_kind(line.format), options.input_csv)) {
     return fail(*refusal);
   }
+  const bool drawing = !line.preview_path.empty();
+  std::vector<cell_voxel> compared;
+  if (drawing) {
+    if (const std::optional<std::string> refusal = wrong_picture_path(line)) return fail(*refusal);
+    if (!line.compare_path.empty() && !read_compared_model(line.compare_path, compared)) return 1;
+  }
 
   conversion_request request;
   request.text = text;
@@ -102,6 +193,7 @@ int convert_input(const command_line& line, std::string_view text) {
   request.format = line.format;
   request.line_end = native_line_end;
   request.count = line.verbose;
+  request.keep_placed = drawing;
 
   io_failure failure;
   output_file output;
@@ -115,6 +207,10 @@ int convert_input(const command_line& line, std::string_view text) {
     discard_output_file(output);
     if (result.sink_failed) return report(failure, options.output_xml);
     return fail(result.failure);
+  }
+  if (drawing && !write_picture(line, result, line.compare_path.empty() ? nullptr : &compared)) {
+    discard_output_file(output);
+    return 1;
   }
   if (!commit_output_file(output, failure)) return report(failure, options.output_xml);
 
