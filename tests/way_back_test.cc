@@ -133,3 +133,113 @@ TEST(Options, ErrorsHelpAndVersion) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Preview, DrawsAPictureBesideTheConversion) {
+  scratch_folder folder;
+  const process_result result =
+      run({"--preview", folder / "rifle.png", "--compare", example("rifle.xml"), "--mirror", "x",
+           example("rifle.csv"), folder / "rifle.xml", "11"});
+  ASSERT_EQ(result.exit_status, 0) << result.standard_error;
+  EXPECT_EQ(result.standard_output, "");
+  const std::string png = read_file(folder / "rifle.png");
+  ASSERT_GT(png.size(), 1000u);
+  EXPECT_EQ(png.substr(0, 8), "\x89PNG\r\n\x1a\n");
+  EXPECT_EQ(folder.entry_count(), 2);
+}
+
+TEST(Preview, AFailedPictureLeavesTheModelOutputAsItWas) {
+  scratch_folder folder;
+  write_file(folder / "out.xml", "the old document\n");
+  const std::string picture = folder / "no such folder/p.png";
+  const process_result result =
+      run({"--preview", picture, example("rifle.csv"), folder / "out.xml"});
+  expect_refusal(result, "cubewright: cannot create output: " + picture + ": ");
+  EXPECT_EQ(read_file(folder / "out.xml"), "the old document\n");
+  EXPECT_EQ(folder.entry_count(), 1);
+
+  // A picture never takes the place of a model, nor of the conversion's output.
+  write_file(folder / "model.csv", read_file(example("rifle.csv")));
+  expect_refusal(run({"--preview", folder / "model.csv", example("rifle.csv"), folder / "out.xml"}),
+                 "cubewright: will not replace " + folder / "model.csv" + " with a picture");
+  expect_refusal(run({"--preview", folder / "out.xml", example("rifle.csv"), folder / "out.xml"}),
+                 "cubewright: will not draw the preview into " + folder / "out.xml");
+  expect_refusal(run({"--preview", folder / "p.png", "--compare", folder / "missing.xml",
+                      example("rifle.csv"), folder / "out.xml"}),
+                 "cubewright: cannot open input: " + folder / "missing.xml");
+  EXPECT_EQ(read_file(folder / "out.xml"), "the old document\n");
+  EXPECT_EQ(read_file(folder / "model.csv"), read_file(example("rifle.csv")));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ModelDocument, SkeletonIsNeverLostSilently) {
+  scratch_folder folder;
+  write_file(folder / "rigged.xml",
+             "<?xml version=\"1.0\"?>\r\n<model>\r\n<voxels>\r\n"
+             "<voxel b='0' g=\"0.5\" r=\"1\" z=\" 2 \" y=\"1\" x=\"-3\"></voxel>\r\n"
+             "</voxels>\r\n<skeleton>\r\n  <bone name=\"arm\"/>\r\n</skeleton>\r\n</model>\r\n");
+  expect_refusal(run({folder / "rigged.xml", folder / "out.xml"}),
+                 "cubewright: cannot convert: " + folder / "rigged.xml" + ":7:3: ");
+  EXPECT_FALSE(cubewright_test::file_exists(folder / "out.xml"));
+
+  const process_result exported = run({"--to", "csv", folder / "rigged.xml", folder / "out.csv"});
+  EXPECT_EQ(exported.exit_status, 0);
+  EXPECT_EQ(exported.standard_error, native_document("cubewright: " + folder / "rigged.xml" +
+                                                     ":7:3: the skeleton is left out; the export "
+                                                     "holds the voxels alone\n"));
+  EXPECT_EQ(read_file(folder / "out.csv"), "1,1,1\n#FF8000FF\n\n");
+}
+
+TEST(ModelDocument, BadDocumentsNameTheirLineAndColumn) {
+  scratch_folder folder;
+  const struct {
+    const char* text;
+    const char* where;
+  } cases[] = {
+      {"<model><voxels>\n<voxel x=\"1\" y=\"2\" z=\"3\" r=\"0\" g=\"0\"/>", ":2:"},
+      {"<model><voxels>\n<voxel x=\"1\" y=\"2\" z=\"3\" r=\"0\" g=\"0\" b=\"red\"/>", ":2:"},
+      {"<modell/>", ":1:"},
+      {"<model><voxels></model>", ":1:"},
+      {"<!DOCTYPE model>\n<model/>", ":1:"},
+  };
+  write_file(folder / "out.csv", "1,1,1\n#FF8000FF\n\n");
+  for (const auto& c : cases) {
+    write_file(folder / "bad.xml", c.text);
+    for (const char* format : {"xml", "csv"}) {
+      const process_result result =
+          run({"--to", format, folder / "bad.xml", folder / (std::string("out.") + format)});
+      expect_refusal(result, "cubewright: cannot read model: " + folder / "bad.xml" + c.where);
+    }
+  }
+  EXPECT_EQ(read_file(folder / "out.csv"), "1,1,1\n#FF8000FF\n\n");
+  EXPECT_EQ(folder.entry_count(), 2);
+}
+
+TEST(ModelDocument, PlacedAgainInDocumentOrderAndWholeCellsForCsv) {
+  scratch_folder folder;
+  write_file(folder / "doc.xml",
+             "<model><voxels><voxel x='1' y='0' z='0' r='0' g='0' b='0' a='1.0'/>"
+             "<voxel x='0' y='0' z='0' r='0.5' g='0' b='0'/></voxels><skeleton/></model>");
+  ASSERT_EQ(run({"--mirror", "x", folder / "doc.xml", folder / "out.xml", "1"}).exit_status, 0);
+  EXPECT_EQ(
+      read_file(folder / "out.xml"),
+      native_document("<model>\n<voxels>\n"
+                      "<voxel x=\"0\" y=\"0\" z=\"0\" r=\"0\" g=\"0\" b=\"0\" a=\"1.0\" />\n"
+                      "<voxel x=\"1\" y=\"0\" z=\"0\" r=\"0.5\" g=\"0\" b=\"0\" a=\"1.0\" />\n"
+                      "</voxels>\n<skeleton />\n<skeletonVoxelBindings />\n</model>\n"));
+
+  write_file(folder / "half.xml",
+             "<model><voxels>\n\n<voxel x='1.5' y='0' z='0' r='0' g='0' b='0'/></voxels></model>");
+  expect_refusal(run({"--to", "csv", folder / "half.xml", folder / "half.csv"}),
+                 "cubewright: cannot convert: " + folder / "half.xml" + ":3: x=\"1.5\" is not");
+  write_file(folder / "empty.xml", "<model><voxels/></model>");
+  expect_refusal(
+      run({"--to", "csv", folder / "empty.xml", folder / "empty.csv"}),
+      "cubewright: cannot convert: " + folder / "empty.xml" + ": the model has no voxel");
+}
+
+}  // namespace
