@@ -243,3 +243,49 @@ TEST(ModelDocument, PlacedAgainInDocumentOrderAndWholeCellsForCsv) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Vox, RealFilesGiveTheirCheckedDocuments) {
+  scratch_folder folder;
+  for (const char* name : {"dotvox_placeholder_nopalette", "dotvox_placeholder_with_palette",
+                           "ogt_test_multiple_model_scene", "voxelio_debug",
+                           "voxformat_test_multiple_models", "voxformat_test_no_models"}) {
+    SCOPED_TRACE(name);
+    const process_result result =
+        run({test_data(std::string("vox/") + name + ".vox"), folder / "out.xml"});
+    EXPECT_EQ(result.exit_status, 0);
+    EXPECT_EQ(result.standard_error, "");
+    EXPECT_TRUE(read_file(folder / "out.xml") ==
+                native_document(read_file(test_data(std::string("vox/") + name + ".xml"))));
+  }
+}
+
+TEST(Vox, ThereAndBackKeepsEveryVoxelInPlace) {
+  scratch_folder folder;
+  ASSERT_EQ(
+      run({"--to", "vox", test_data("rgb.csv"), folder / "rgb.vox", "-40", "7", "300"}).exit_status,
+      0);
+  EXPECT_EQ(read_file(folder / "rgb.vox").substr(0, 4), "VOX ");
+  ASSERT_EQ(run({folder / "rgb.vox", folder / "rgb.xml"}).exit_status, 0);
+  ASSERT_EQ(run({test_data("rgb.csv"), folder / "direct.xml", "-40", "7", "300"}).exit_status, 0);
+  EXPECT_TRUE(read_file(folder / "rgb.xml") == read_file(folder / "direct.xml"));
+
+  // Neither way replaces a model of the other kind.
+  expect_refusal(
+      run({"--to", "vox", test_data("rgb.csv"), folder / "rgb.xml"}),
+      "cubewright: will not replace " + folder / "rgb.xml" + ": it holds a model document");
+  expect_refusal(run({test_data("rgb.csv"), folder / "rgb.vox"}),
+                 "cubewright: will not replace " + folder / "rgb.vox" + ": it holds a .vox model");
+}
+
+TEST(Vox, DamagedFileIsNamedWithItsByte) {
+  scratch_folder folder;
+  const std::string whole = read_file(test_data("vox/voxelio_debug.vox"));
+  write_file(folder / "cut.vox", whole.substr(0, whole.size() / 2));
+  expect_refusal(run({folder / "cut.vox", folder / "out.xml"}),
+                 "cubewright: cannot read model: " + folder / "cut.vox" + ": damaged .vox file: ");
+  EXPECT_EQ(folder.entry_count(), 1);
+}
+
+}  // namespace

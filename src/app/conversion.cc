@@ -1,10 +1,12 @@
 #include "app/conversion.h"
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 
 #include "csv_output/sproxel_writer.h"
 #include "vox_format/vox_reader.h"
+#include "vox_format/vox_writer.h"
 #include "voxel_model/cell_walk.h"
 #include "voxel_model/format_number.h"
 #include "voxel_model/voxel_grid.h"
@@ -316,10 +318,29 @@ conversion_result write_cells(const conversion_request& request, output_sink sin
   result.grid_size[2] = grid.size_z;
   if (request.format == output_format::csv) {
     result.sink_failed = !write_sproxel_csv(grid, sink);
-  } else {
-    result.failure = "cannot convert: writing .vox files is not available yet";
+    result.ok = !result.sink_failed;
     return result;
   }
+  std::vector<cell_voxel> unique;
+  unique.reserve(grid.voxel_count);
+  for_each_voxel_in_walk_order(grid,
+                               [&unique](const cell_voxel& voxel) { unique.push_back(voxel); });
+  grid = voxel_grid();
+  const vox_write_result written = write_vox(unique);
+  if (!written.error.empty()) {
+    result.failure = "cannot convert: " + request.input_path + ": " + written.error;
+    return result;
+  }
+  const vox_colour_report& colours = written.colours;
+  if (colours.colours_out < colours.colours_in) {
+    char error[32];
+    std::snprintf(error, sizeof error, "%.1f", colours.largest_error);
+    result.notes.push_back(request.input_path + ": " + std::to_string(colours.colours_in) +
+                           " colours reduced to " + std::to_string(colours.colours_out) +
+                           " for the .vox palette; the largest error is " + error +
+                           " (of 255 in r, g, b)");
+  }
+  result.sink_failed = !sink.write(sink.context, written.bytes.data(), written.bytes.size());
   result.ok = !result.sink_failed;
   return result;
 }
