@@ -118,11 +118,9 @@ std::string source_place(const std::string& path, std::size_t line) {
 // A placed position as a whole cell; false when it is no whole number in the
 // 32-bit range.
 bool whole_cell(float value, std::int32_t& cell) {
-  if (!(value >= -2147483648.0f && value < 2147483648.0f) || std::floor(value) != value) {
-    return false;
-  }
-  cell = static_cast<std::int32_t>(value);
-  return true;
+  if (!(value >= -2147483648.0f && value < 2147483648.0f)) return false;
+  cell = static_cast<std::int32_t>(value);  // in range: truncates toward zero
+  return static_cast<float>(cell) == value;
 }
 
 // The cell a picture draws a placed voxel in: the nearest, within 32 bits.
@@ -151,13 +149,14 @@ struct cell_collector {
   std::vector<cell_voxel>* cells;
   std::string failure;
 
-  bool add(const voxel_record& record, std::size_t line) {
+  template <typename Line>
+  bool add(const voxel_record& record, const Line& line) {
     cell_voxel voxel;
     const float position[3] = {record.x, record.y, record.z};
     std::int32_t* cell[3] = {&voxel.x, &voxel.y, &voxel.z};
     for (int axis = 0; axis < 3; ++axis) {
       if (!whole_cell(position[axis], *cell[axis])) {
-        failure = "cannot convert: " + source_place(request->input_path, line) + ": " +
+        failure = "cannot convert: " + source_place(request->input_path, line()) + ": " +
                   static_cast<char>('x' + axis) + "=\"" + number_text(position[axis]) +
                   "\" is not a whole cell (CSV and .vox positions are whole numbers within "
                   "32 bits)";
@@ -172,6 +171,10 @@ struct cell_collector {
   }
 };
 
+// Where a voxel of an input without line numbers came from: nowhere in
+// particular. Lines are asked for only when a message needs one.
+std::size_t no_line() { return 0; }
+
 template <typename Consume>
 bool for_each_csv_voxel(const conversion_request& request, conversion_result& result,
                         Consume& consume) {
@@ -183,7 +186,7 @@ bool for_each_csv_voxel(const conversion_request& request, conversion_result& re
   }
   bool going = true;
   walk_cells(tokens, *size, request.placement, [&](const voxel_record& record) {
-    if (going) going = consume(record, std::size_t{0});
+    if (going) going = consume(record, no_line);
   });
   return going;
 }
@@ -207,7 +210,7 @@ bool for_each_document_voxel(const conversion_request& request, conversion_resul
     voxel.x = place_value(voxel.x, placement.axis_factor_x, placement.offset_x);
     voxel.y = place_value(voxel.y, placement.axis_factor_y, placement.offset_y);
     voxel.z = place_value(voxel.z, placement.axis_factor_z, placement.offset_z);
-    if (!consume(voxel, voxel_line(reader))) return false;
+    if (!consume(voxel, [&reader] { return voxel_line(reader); })) return false;
   }
   const skeleton_content skeleton = skeleton_in(reader);
   if (!skeleton.present) return true;
@@ -257,13 +260,14 @@ bool for_each_vox_voxel(const conversion_request& request, conversion_result& re
     record.r = static_cast<float>(cell.r) * 0.00390625f;
     record.g = static_cast<float>(cell.g) * 0.00390625f;
     record.b = static_cast<float>(cell.b) * 0.00390625f;
-    going = consume(record, std::size_t{0});
+    going = consume(record, no_line);
   });
   return going;
 }
 
 // Hands every voxel of the input, placed, to `consume(record, line)` in the
-// order its document gets them; `consume` returns false to stop. False when
+// order its document gets them, where `line()` gives the voxel's line or 0;
+// `consume` returns false to stop. False when
 // the input could not be read (result.failure says why) or consume stopped.
 template <typename Consume>
 bool for_each_placed_voxel(const conversion_request& request, conversion_result& result,
@@ -286,7 +290,7 @@ conversion_result write_cells(const conversion_request& request, output_sink sin
   std::vector<cell_voxel> cells;
   cell_collector collector{&request, &cells, {}};
   const bool read = for_each_placed_voxel(
-      request, result, [&collector](const voxel_record& record, std::size_t line) {
+      request, result, [&collector](const voxel_record& record, const auto& line) {
         return collector.add(record, line);
       });
   if (!read) {
@@ -372,7 +376,7 @@ conversion_result write_document(const conversion_request& request, output_sink 
   model_writer writer = open_model_writer(sink, request.line_end);
   write_head(writer);
   const bool read =
-      for_each_placed_voxel(request, result, [&](const voxel_record& record, std::size_t) {
+      for_each_placed_voxel(request, result, [&](const voxel_record& record, const auto&) {
         write_voxel(writer, record);
         note(record);
         return !writer.failed;
@@ -394,7 +398,7 @@ conversion_result read_model_cells(std::string_view text, content_kind input,
   request.format = output_format::csv;  // a skeleton is left out, not refused
   conversion_result result;
   result.ok =
-      for_each_placed_voxel(request, result, [&result](const voxel_record& record, std::size_t) {
+      for_each_placed_voxel(request, result, [&result](const voxel_record& record, const auto&) {
         ++result.voxel_count;
         result.bounds.add(record.x, record.y, record.z);
         result.placed.push_back(drawn_cell(record));
