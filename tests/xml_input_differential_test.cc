@@ -162,7 +162,7 @@ struct document_maker {
                                              "\xED\xA0\x80",
                                              "\xF8",
                                              "\x01",
-                                             std::string(1, '\0').c_str(),
+
                                              "stray",
                                              "<!DOCTYPE model>",
                                              "<?xml version='1.0'?>",

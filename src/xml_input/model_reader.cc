@@ -177,12 +177,15 @@ std::string quoted(std::string_view name) {
   return text + "'";
 }
 
+// Two simple passes, so that the common documents without CR take one that
+// the compiler can vectorise.
 std::size_t count_line_ends(std::string_view text, std::size_t from, std::size_t to) {
   std::size_t lines = 0;
+  for (std::size_t i = from; i < to; ++i) lines += static_cast<std::size_t>(text[i] == '\n');
+  if (text.substr(from, to - from).find('\r') == std::string_view::npos) return lines;
   for (std::size_t i = from; i < to; ++i) {
-    const char c = text[i];
-    lines += static_cast<std::size_t>(c == '\n' ||
-                                      (c == '\r' && (i + 1 == text.size() || text[i + 1] != '\n')));
+    lines +=
+        static_cast<std::size_t>(text[i] == '\r' && (i + 1 == text.size() || text[i + 1] != '\n'));
   }
   return lines;
 }
@@ -650,6 +653,25 @@ bool read_voxel(model_reader& reader, std::size_t tag, voxel_record& voxel) {
 
 enum class plain_voxel { read, not_plain };
 
+float* voxel_field(voxel_record& voxel, char name) {
+  switch (name) {
+    case 'x':
+      return &voxel.x;
+    case 'y':
+      return &voxel.y;
+    case 'z':
+      return &voxel.z;
+    case 'r':
+      return &voxel.r;
+    case 'g':
+      return &voxel.g;
+    case 'b':
+      return &voxel.b;
+    default:
+      return nullptr;
+  }
+}
+
 // The voxel element as the tool writes it, read in one pass: `<voxel`, then
 // one-letter attribute names each directly followed by `=`, quoted values
 // (decimals of the fast path for the coordinates and colours, nothing to
@@ -661,10 +683,6 @@ plain_voxel read_plain_voxel(model_reader& reader, std::size_t tag, voxel_record
   const std::size_t size = text.size();
   std::size_t i = tag + 6;
   if (i >= size || text.compare(tag + 1, 5, "voxel") != 0) return plain_voxel::not_plain;
-  float* const values[26] = {nullptr, &voxel.b, nullptr,  nullptr,  nullptr, nullptr, &voxel.g,
-                             nullptr, nullptr,  nullptr,  nullptr,  nullptr, nullptr, nullptr,
-                             nullptr, nullptr,  nullptr,  &voxel.r, nullptr, nullptr, nullptr,
-                             nullptr, nullptr,  &voxel.x, &voxel.y, &voxel.z};
   constexpr std::uint32_t wanted = (1u << ('x' - 'a')) | (1u << ('y' - 'a')) | (1u << ('z' - 'a')) |
                                    (1u << ('r' - 'a')) | (1u << ('g' - 'a')) | (1u << ('b' - 'a'));
   std::uint32_t seen = 0;
@@ -690,7 +708,7 @@ plain_voxel read_plain_voxel(model_reader& reader, std::size_t tag, voxel_record
     i += 2;
     if (i >= size || (text[i] != '"' && text[i] != '\'')) return plain_voxel::not_plain;
     const char quote = text[i++];
-    float* const value = values[c - 'a'];
+    float* const value = voxel_field(voxel, c);
     if (value != nullptr) {
       const char* p = text.data() + i;
       double read = 0;
