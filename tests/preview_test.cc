@@ -284,10 +284,8 @@ TEST(FastZlib, InflatesBackToItsInput) {
   }
 }
 
-TEST(EncodePng, ReadsBackToThePicture) {
-  const std::vector<cell_voxel> compare = {voxel(1, 1, 1, blue)};
-  const picture p = draw({voxel(0, 0, 0, red), voxel(4, 1, -2, green)}, &compare);
-  const std::string png = encode_png(p.image);
+void expect_png_reads_back(const rgba_image& image) {
+  const std::string png = encode_png(image);
   ASSERT_FALSE(png.empty());
   int width = 0;
   int height = 0;
@@ -296,12 +294,22 @@ TEST(EncodePng, ReadsBackToThePicture) {
       stbi_load_from_memory(reinterpret_cast<const unsigned char*>(png.data()),
                             static_cast<int>(png.size()), &width, &height, &channels, 4);
   ASSERT_NE(pixels, nullptr);
-  EXPECT_EQ(width, p.image.width);
-  EXPECT_EQ(height, p.image.height);
+  EXPECT_EQ(width, image.width);
+  EXPECT_EQ(height, image.height);
   EXPECT_EQ(channels, 4);
-  const std::vector<unsigned char> decoded(pixels, pixels + p.image.pixels.size());
+  const std::vector<unsigned char> decoded(pixels, pixels + image.pixels.size());
   stbi_image_free(pixels);
-  EXPECT_TRUE(decoded == p.image.pixels);
+  EXPECT_TRUE(decoded == image.pixels);
+}
+
+TEST(EncodePng, ReadsBackToThePicture) {
+  const std::vector<cell_voxel> compare = {voxel(1, 1, 1, blue)};
+  expect_png_reads_back(draw({voxel(0, 0, 0, red), voxel(4, 1, -2, green)}, &compare).image);
+  // One pixel; and rows too long for a match with the row above.
+  expect_png_reads_back(make_image(1, 1, red));
+  rgba_image wide = make_image(9000, 3, green);
+  fill_rect(wide, 100, 1, 5000, 1, blue, 100);
+  expect_png_reads_back(wide);
   EXPECT_TRUE(encode_png(rgba_image{}).empty());
 }
 

@@ -183,7 +183,7 @@ preview_layout layout_for(const preview_request& request, const cell_bounds& mod
     const std::vector<std::string> lines =
         caption_lines(static_cast<preview_panel>(p), model, compare, has_compare);
     for (const std::string& text : lines)
-      caption_width[p] = std::max(caption_width[p], text_width(text, text_scale));
+      caption_width[p] = std::max(caption_width[p], text_width(text, text_scale) + gap);
     caption_height = static_cast<int>(lines.size()) * line + 4;
   }
   const int title_height = line + gap;
@@ -541,8 +541,9 @@ void paint_three_quarter_panel(rgba_image& image, const preview_layout& layout,
            grid_colour);
   }
 
-  // The axes go under the model: drawn over it they would cross cubes they
-  // pass behind. The flat panels show where the model meets them.
+  // The axes and the origin mark go under the model: drawn over it they would
+  // cross cubes they pass behind. The flat panels show where the model meets
+  // them.
   const std::int64_t ends[3] = {layout.bins[0], layout.bins[1], layout.bins[2]};
   for (int a = 0; a < 3; ++a) {
     std::int64_t from[3] = {origin[0], origin[1], origin[2]};
@@ -559,6 +560,9 @@ void paint_three_quarter_panel(rgba_image& image, const preview_layout& layout,
     const int y = a == 1 ? q.v - label_height - 4 : q.v - label_height / 2;
     draw_label(image, area.x + x, area.y + y, a);
   }
+
+  const pixel_rect o = origin_pixel(layout, preview_panel::three_quarter);
+  draw_origin_mark(image, o.x, o.y);
 
   const std::vector<std::uint8_t> sprite = cube_sprite(h);
   const int size = 4 * h;
@@ -639,9 +643,6 @@ void paint_three_quarter_panel(rgba_image& image, const preview_layout& layout,
       }
     }
   }
-
-  const pixel_rect o = origin_pixel(layout, preview_panel::three_quarter);
-  draw_origin_mark(image, o.x, o.y);
 }
 
 }  // namespace

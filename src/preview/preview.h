@@ -14,7 +14,7 @@ namespace cubewright {
 /// What to draw. The vectors are borrowed for the call; `model` must not be
 /// null, `compare` may be. Either may be empty or hold several voxels on one
 /// cell (one of them is drawn). The title is one line of text; bytes outside
-/// printable ASCII show as "?".
+/// printable ASCII show as "?", and what does not fit in 1600 pixels is cut.
 struct preview_request {
   const std::vector<cell_voxel>* model = nullptr;
   const std::vector<cell_voxel>* compare = nullptr;
@@ -60,7 +60,7 @@ preview_layout layout_preview(const preview_request& request);
 
 /// The pixels that show cell (x, y, z) in a panel: in the flat panels its
 /// bin's square; in the three-quarter panel one pixel at the middle of its
-/// top face.
+/// top face. A cell outside the frame gets pixels outside the panel.
 pixel_rect cell_pixels(const preview_layout& layout, preview_panel panel, std::int32_t x,
                        std::int32_t y, std::int32_t z);
 

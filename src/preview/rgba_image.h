@@ -11,11 +11,12 @@ struct rgb_colour {
   std::uint8_t r = 0;
   std::uint8_t g = 0;
   std::uint8_t b = 0;
-  friend bool operator==(rgb_colour a, rgb_colour b) {
-    return a.r == b.r && a.g == b.g && a.b == b.b;
-  }
-  friend bool operator!=(rgb_colour a, rgb_colour b) { return !(a == b); }
 };
+
+inline bool operator==(rgb_colour left, rgb_colour right) {
+  return left.r == right.r && left.g == right.g && left.b == right.b;
+}
+inline bool operator!=(rgb_colour left, rgb_colour right) { return !(left == right); }
 
 /// Four bytes a pixel (r, g, b, a), rows top to bottom, no padding: the
 /// pixels hold exactly width * height * 4 bytes.

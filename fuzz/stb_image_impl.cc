@@ -1,0 +1,5 @@
+// The zlib reader the preview fuzzer checks the encoder with.
+#define STBI_ONLY_PNG
+#define STBI_NO_STDIO
+#define STB_IMAGE_IMPLEMENTATION
+#include <stb_image.h>
