@@ -12,20 +12,15 @@
 namespace cubewright {
 namespace {
 
+using cubewright_test::example;
 using cubewright_test::file_exists;
 using cubewright_test::native_document;
 using cubewright_test::process_result;
 using cubewright_test::read_file;
 using cubewright_test::scratch_folder;
+using cubewright_test::test_data;
 using cubewright_test::write_file;
-
-process_result run(const std::vector<std::string>& arguments) {
-  return cubewright_test::run_process(CUBEWRIGHT_EXE, arguments);
-}
-
-std::string test_data(const std::string& name) {
-  return std::string(CUBEWRIGHT_TEST_DATA) + "/" + name;
-}
+const auto run = cubewright_test::run_cubewright;
 
 // A conversion must say nothing and exit 0.
 void expect_quiet_success(const process_result& result) {
@@ -67,9 +62,8 @@ TEST(EndToEnd, UsageWithFewerThanTwoArguments) {
 TEST(EndToEnd, ConvertsTheBundledExample) {
   scratch_folder folder;
   const std::string output = folder / "rifle.xml";
-  expect_quiet_success(run({std::string(CUBEWRIGHT_EXAMPLES) + "/rifle.csv", output}));
-  EXPECT_EQ(read_file(output),
-            native_document(read_file(std::string(CUBEWRIGHT_EXAMPLES) + "/rifle.xml")));
+  expect_quiet_success(run({example("rifle.csv"), output}));
+  EXPECT_EQ(read_file(output), native_document(read_file(example("rifle.xml"))));
 }
 
 TEST(EndToEnd, ConvertsARealExport) {

@@ -11,23 +11,14 @@
 
 namespace {
 
+using cubewright_test::example;
 using cubewright_test::native_document;
 using cubewright_test::process_result;
 using cubewright_test::read_file;
 using cubewright_test::scratch_folder;
+using cubewright_test::test_data;
 using cubewright_test::write_file;
-
-process_result run(const std::vector<std::string>& arguments) {
-  return cubewright_test::run_process(CUBEWRIGHT_EXE, arguments);
-}
-
-std::string test_data(const std::string& name) {
-  return std::string(CUBEWRIGHT_TEST_DATA) + "/" + name;
-}
-
-std::string example(const std::string& name) {
-  return std::string(CUBEWRIGHT_EXAMPLES) + "/" + name;
-}
+const auto run = cubewright_test::run_cubewright;
 
 // One line on standard error that begins with `start`, and exit 1.
 void expect_refusal(const process_result& result, const std::string& start) {

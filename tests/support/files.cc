@@ -71,4 +71,12 @@ std::string native_document(const std::string& lf_text) {
   return text;
 }
 
+std::string test_data(const std::string& name) {
+  return std::string(CUBEWRIGHT_TEST_DATA) + "/" + name;
+}
+
+std::string example(const std::string& name) {
+  return std::string(CUBEWRIGHT_EXAMPLES) + "/" + name;
+}
+
 }  // namespace cubewright_test

@@ -26,6 +26,10 @@ void write_file(const std::string& path, const std::string& contents);
 bool file_exists(const std::string& path);
 void make_folder(const std::string& path);
 
+/// The path of a file in tests/data, and of one in examples/.
+std::string test_data(const std::string& name);
+std::string example(const std::string& name);
+
 /// A document written with LF line ends, as the tool writes it on this
 /// platform (CR LF on Windows).
 std::string native_document(const std::string& lf_text);

@@ -23,4 +23,9 @@ process_result run_process(const std::string& program, const std::vector<std::st
 process_result run_process_on_own_console(const std::string& program,
                                           const std::vector<std::string>& arguments);
 
+/// Runs the cubewright executable under test.
+inline process_result run_cubewright(const std::vector<std::string>& arguments) {
+  return run_process(CUBEWRIGHT_EXE, arguments);
+}
+
 }  // namespace cubewright_test
