@@ -142,6 +142,7 @@ std::vector<std::uint32_t> reduce_palette(std::vector<colour_count>& colours) {
     errors.push_back(high.sums.squared_error());
   }
   std::vector<std::uint32_t> palette;
+  palette.reserve(boxes.size());
   for (const colour_box& box : boxes) palette.push_back(box.sums.mean());
   return palette;
 }
