@@ -333,6 +333,15 @@ TEST(VoxPlacement, HiddenNodesAndLayersAreLeftOutWithEverythingUnderThem) {
   }
 }
 
+TEST(VoxPlacement, TransformWithoutFramesIsTheIdentity) {
+  const std::string no_frames =
+      chunk("nTRN", le32(0) + dictionary({}) + le32(1) + le32(-1) + le32(-1) + le32(0));
+  const vox_read_result result =
+      read_vox(vox_file(model({3, 1, 1}, {{2, 0, 0, 1}}) + no_frames + shape(1, {0})));
+  EXPECT_EQ(result.error, "");
+  EXPECT_EQ(cells(result.voxels), (std::vector<cell>{{-2, 0, 0}}));
+}
+
 TEST(VoxPlacement, WithoutSceneOnlyTheFirstModelIsPlaced) {
   const std::string file =
       vox_file(model({2, 2, 2}, {{1, 1, 1, 3}}) + model({1, 1, 1}, {{0, 0, 0, 4}}) +
@@ -444,6 +453,10 @@ TEST(VoxDamage, EachFaultIsNamedWithItsOffset) {
       {"shape model id cut",
        vox_file(one + chunk("nSHP", le32(0) + dictionary({}) + le32(1) + "abcdefg")),
        "child count past its chunk", 84},
+      {"second shape model past chunk",
+       vox_file(one + chunk("nSHP", le32(0) + dictionary({}) + le32(2) + le32(0) +
+                                        dictionary({{"a", "b"}}))),
+       "child past its chunk", 106},
       {"layer id missing", vox_file(one + chunk("LAYR", "")), "layer id past its chunk", 64},
       {"layer dictionary bad", vox_file(one + chunk("LAYR", le32(0) + le32(1))), "bad dictionary",
        80},

@@ -495,13 +495,13 @@ damage scene_walk::place_model(const vox_model& model, const placement& where, s
   }
   static constexpr std::size_t game_to_world[3] = {0, 2, 1};
   std::array<std::int64_t, 3> base{};
-  std::array<int, 3> sign{};
+  std::array<std::int64_t, 3> sign{};
   std::array<std::size_t, 3> column{};
   for (std::size_t axis = 0; axis < 3; ++axis) {
     const std::size_t row = game_to_world[axis];
     const int flip = axis == 0 ? -1 : 1;
     base[axis] = flip * world_base[row] + (axis == 0 ? -1 : 0);
-    sign[axis] = flip * where.turn.sign[row];
+    sign[axis] = std::int64_t{flip} * where.turn.sign[row];
     column[axis] = static_cast<std::size_t>(where.turn.column[row]);
     // Every voxel lies inside the model's size, so the box's corners bound it.
     const std::int64_t reach = sign[axis] * std::int64_t{model.size[column[axis]] - 1};

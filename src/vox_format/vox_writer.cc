@@ -142,6 +142,7 @@ std::vector<std::uint32_t> reduce_palette(std::vector<colour_count>& colours) {
     errors.push_back(high.sums.squared_error());
   }
   std::vector<std::uint32_t> palette;
+  palette.reserve(boxes.size());
   for (const colour_box& box : boxes) palette.push_back(box.sums.mean());
   return palette;
 }
@@ -181,6 +182,19 @@ struct nearest_entry {
   std::vector<std::pair<std::uint32_t, std::size_t>> by_red;
 };
 
+// Sorts 24-bit colours a byte at a time, in time linear in their number:
+// models of millions of voxels are common.
+void sort_colours(std::vector<std::uint32_t>& colours) {
+  std::vector<std::uint32_t> other(colours.size());
+  for (int shift = 0; shift < 24; shift += 8) {
+    std::array<std::size_t, 257> start{};
+    for (const std::uint32_t c : colours) ++start[(c >> shift & 0xff) + 1];
+    for (std::size_t i = 1; i < start.size(); ++i) start[i] += start[i - 1];
+    for (const std::uint32_t c : colours) other[start[c >> shift & 0xff]++] = c;
+    colours.swap(other);
+  }
+}
+
 // The palette, and the colour index (1..255) of every voxel.
 struct colour_mapping {
   std::vector<std::uint32_t> palette;
@@ -192,7 +206,7 @@ colour_mapping map_colours(const std::vector<cell_voxel>& voxels) {
   colour_mapping mapping;
   std::vector<std::uint32_t> sorted(voxels.size());
   for (std::size_t i = 0; i < voxels.size(); ++i) sorted[i] = packed_rgb(voxels[i]);
-  std::sort(sorted.begin(), sorted.end());
+  sort_colours(sorted);
   std::vector<colour_count> distinct;
   for (const std::uint32_t rgb : sorted) {
     if (distinct.empty() || distinct.back().rgb != rgb) distinct.push_back({rgb, 0});
