@@ -1,6 +1,5 @@
 #include "app/run.h"
 
-#include <cstdio>
 #include <optional>
 
 #include "app/conversion.h"
@@ -10,12 +9,13 @@
 namespace cubewright {
 namespace {
 
-void print_usage() {
+bool print_usage(io_failure& failure) {
+  std::string text;
   for (std::string_view line : usage_lines) {
-    std::fwrite(line.data(), 1, line.size(), stdout);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
+    text += line;
+    text += native_line_end;
   }
+  return write_standard_output(text, failure);
 }
 
 int report(const io_failure& failure, const std::string& path) {
@@ -62,8 +62,8 @@ int convert_input(const conversion_options& options, std::string_view text) {
 
 int run_conversion(const std::vector<std::string>& arguments) {
   if (wants_usage(arguments)) {
-    print_usage();
-    return 0;
+    io_failure failure;
+    return print_usage(failure) ? 0 : report(failure, "standard output");
   }
   const conversion_options options = parse_options(arguments);
 
