@@ -300,31 +300,78 @@ TEST(Replacing, PermissionBitsAndOwnerAreKept) {
   }
 }
 
-// Runs the program as an ordinary user: as nobody when the tests run as root.
-process_result run_unprivileged(const std::vector<std::string>& arguments) {
-  if (geteuid() != 0) return run_process(program, arguments);
-  scratch_folder capture;
-  const std::string error_path = capture / "stderr";
-  std::vector<char*> argv;
-  argv.push_back(const_cast<char*>(program.c_str()));
-  for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
-  argv.push_back(nullptr);
-  process_result result;
-  const pid_t child = fork();
-  if (child == 0) {
-    const int error_fd = open(error_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    dup2(error_fd, 2);
-    if (setgid(65534) != 0 || setuid(65534) != 0) _exit(126);
-    execv(program.c_str(), argv.data());
-    _exit(127);
+// The program as an ordinary user runs it: as nobody when the tests run as
+// root. nobody gets a copy of the program in a folder anyone may enter, since
+// the build tree may lie in a folder that only its owner may enter (a clone
+// in /root or in a mktemp -d folder). `why_not` says why nobody cannot run
+// it on the given files, when that is so.
+struct unprivileged_program {
+  explicit unprivileged_program(const std::vector<std::string>& reachable) {
+    if (geteuid() != 0) return;
+    path = home / "cubewright";
+    write_file(path, read_file(program));
+    chmod(home.path.c_str(), 0755);
+    chmod(path.c_str(), 0755);
+    for (const std::string& needed : reachable) {
+      if (!nobody_can_reach(needed)) {
+        why_not = "nobody (uid 65534) cannot reach " + needed + " from here";
+        return;
+      }
+    }
+    if (!nobody_can_reach(path)) {
+      why_not = "nobody (uid 65534) cannot reach a copy of the program made in " + home.path +
+                ": set TMPDIR to a folder that everyone may enter";
+    }
   }
-  int status = 0;
-  if (child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status)) {
-    result.exit_status = WEXITSTATUS(status);
+
+  // Whether nobody may open `target` (a folder to write in, or a file to run
+  // or read), tried in a child process that becomes nobody.
+  static bool nobody_can_reach(const std::string& target) {
+    struct stat status {};
+    if (stat(target.c_str(), &status) != 0) return false;
+    const int wanted = S_ISDIR(status.st_mode)   ? W_OK | X_OK
+                       : (status.st_mode & 0111) ? X_OK
+                                                 : R_OK;
+    const pid_t child = fork();
+    if (child == 0) {
+      if (setgid(65534) != 0 || setuid(65534) != 0) _exit(2);
+      _exit(access(target.c_str(), wanted) == 0 ? 0 : 1);
+    }
+    int exit = 0;
+    return child > 0 && waitpid(child, &exit, 0) == child && WIFEXITED(exit) &&
+           WEXITSTATUS(exit) == 0;
   }
-  result.standard_error = read_file(error_path);
-  return result;
-}
+
+  process_result run(const std::vector<std::string>& arguments) const {
+    if (geteuid() != 0) return run_process(program, arguments);
+    scratch_folder capture;
+    const std::string error_path = capture / "stderr";
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(path.c_str()));
+    for (const std::string& argument : arguments)
+      argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    process_result result;
+    const pid_t child = fork();
+    if (child == 0) {
+      const int error_fd = open(error_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      dup2(error_fd, 2);
+      if (chdir("/") != 0 || setgid(65534) != 0 || setuid(65534) != 0) _exit(126);
+      execv(path.c_str(), argv.data());
+      _exit(127);
+    }
+    int status = 0;
+    if (child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status)) {
+      result.exit_status = WEXITSTATUS(status);
+    }
+    result.standard_error = read_file(error_path);
+    return result;
+  }
+
+  scratch_folder home;
+  std::string path;
+  std::string why_not;
+};
 
 TEST(Replacing, FileTheUserMayNotWriteIsNotReplaced) {
   scratch_folder folder;
@@ -333,7 +380,9 @@ TEST(Replacing, FileTheUserMayNotWriteIsNotReplaced) {
   write_file(folder / "in.csv", make_model(3, 2, 2));
   write_file(folder / "locked.xml", "locked");
   chmod((folder / "locked.xml").c_str(), 0444);
-  const process_result result = run_unprivileged({folder / "in.csv", folder / "locked.xml"});
+  const unprivileged_program user({folder.path, folder / "in.csv"});
+  if (!user.why_not.empty()) GTEST_SKIP() << user.why_not;
+  const process_result result = user.run({folder / "in.csv", folder / "locked.xml"});
   EXPECT_EQ(result.standard_error,
             error_line("cannot open output", folder / "locked.xml", "Permission denied"));
   expect_clean_failure(result, folder / "locked.xml", "locked", folder.path,
