@@ -239,9 +239,12 @@ def main():
             else:
                 verdict = "matched"
             counts[verdict] += 1
+            if number % 100 == 0:
+                print("%d cases, %d matched" % (number, counts["matched"]), flush=True)
             if verdict != "matched":
                 print("case %d: %s: status %d, stderr %r, arguments %r, input %r" %
-                      (number, verdict, run.returncode, run.stderr[:200], arguments, csv[:200]))
+                      (number, verdict, run.returncode, run.stderr[:200], arguments, csv[:200]),
+                      flush=True)
                 keep = os.path.join(work, "failed-%d" % number)
                 shutil.copytree(case, keep)
     finally:
