@@ -337,9 +337,9 @@ struct unprivileged_program {
       if (setgid(65534) != 0 || setuid(65534) != 0) _exit(2);
       _exit(access(target.c_str(), wanted) == 0 ? 0 : 1);
     }
-    int exit = 0;
-    return child > 0 && waitpid(child, &exit, 0) == child && WIFEXITED(exit) &&
-           WEXITSTATUS(exit) == 0;
+    int outcome = 0;
+    return child > 0 && waitpid(child, &outcome, 0) == child && WIFEXITED(outcome) &&
+           WEXITSTATUS(outcome) == 0;
   }
 
   process_result run(const std::vector<std::string>& arguments) const {
