@@ -44,4 +44,31 @@ if [ ! -f "$WINEPREFIX/.cubewright-ready" ]; then
   ) 9>"$WINEPREFIX/.lock"
 fi
 
-exec "$wine" "$@"
+# Wine now and then fails to start a program at all: the run ends with a
+# non-zero status and prints nothing, while a second try of the same command
+# works (seen about twice in a thousand fresh wine processes run back to
+# back, as the previous program's wineserver winds down). Every program of
+# this build prints at least one line whenever it fails, so a failed run
+# that printed nothing never started: it is run again, up to three times,
+# after a pause that lets the old server finish. The streams are held back
+# until the program has ended, and CUBEWRIGHT_WINE_RETRY_LOG, when set, names
+# a file that gets one line per retry.
+output=$(mktemp "${TMPDIR:-/tmp}/wine-run-out.XXXXXX")
+errors=$(mktemp "${TMPDIR:-/tmp}/wine-run-err.XXXXXX")
+trap 'rm -f "$output" "$errors"' EXIT
+attempt=1
+while :; do
+  status=0
+  "$wine" "$@" >"$output" 2>"$errors" || status=$?
+  if [ "$status" = 0 ] || [ -s "$output" ] || [ -s "$errors" ] || [ "$attempt" = 3 ]; then
+    break
+  fi
+  if [ -n "${CUBEWRIGHT_WINE_RETRY_LOG:-}" ]; then
+    echo "status $status with no output, run again: $*" >>"$CUBEWRIGHT_WINE_RETRY_LOG"
+  fi
+  attempt=$((attempt + 1))
+  sleep 1
+done
+cat "$output"
+cat "$errors" >&2
+exit "$status"

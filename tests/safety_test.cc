@@ -266,6 +266,31 @@ TEST(FailedRun, BadInputLeavesTheOldOutput) {
   EXPECT_FALSE(file_exists(folder / "new.xml"));
 }
 
+TEST(FailedRun, UsageTextThatCannotBeWrittenIsAFailure) {
+  const struct {
+    const char* redirection;
+    const char* reason;
+  } cases[] = {
+      {"> /dev/full", "No space left on device"},
+      {">&-", "Bad file descriptor"},
+      {"> /dev/null", nullptr},
+  };
+  for (const auto& each : cases) {
+    for (const std::string arguments : {"", " only-one-argument"}) {
+      SCOPED_TRACE(each.redirection + arguments);
+      const process_result result = run_shell("\"$0\"" + arguments + " " + each.redirection, {});
+      if (each.reason == nullptr) {
+        EXPECT_EQ(result.exit_status, 0);
+        EXPECT_EQ(result.standard_error, "");
+        continue;
+      }
+      EXPECT_EQ(result.exit_status, 1);
+      EXPECT_EQ(result.standard_error,
+                error_line("cannot write the usage text", "standard output", each.reason));
+    }
+  }
+}
+
 TEST(Replacing, ExistingOutputIsReplacedNotAppendedTo) {
   scratch_folder folder;
   const std::string model = make_model(4, 3, 2);
@@ -306,31 +331,78 @@ TEST(Replacing, PermissionBitsAndOwnerAreKept) {
   }
 }
 
-// Runs the program as an ordinary user: as nobody when the tests run as root.
-process_result run_unprivileged(const std::vector<std::string>& arguments) {
-  if (geteuid() != 0) return run_process(program, arguments);
-  scratch_folder capture;
-  const std::string error_path = capture / "stderr";
-  std::vector<char*> argv;
-  argv.push_back(const_cast<char*>(program.c_str()));
-  for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
-  argv.push_back(nullptr);
-  process_result result;
-  const pid_t child = fork();
-  if (child == 0) {
-    const int error_fd = open(error_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    dup2(error_fd, 2);
-    if (setgid(65534) != 0 || setuid(65534) != 0) _exit(126);
-    execv(program.c_str(), argv.data());
-    _exit(127);
+// The program as an ordinary user runs it: as nobody when the tests run as
+// root. nobody gets a copy of the program in a folder anyone may enter, since
+// the build tree may lie in a folder that only its owner may enter (a clone
+// in /root or in a mktemp -d folder). `why_not` says why nobody cannot run
+// it on the given files, when that is so.
+struct unprivileged_program {
+  explicit unprivileged_program(const std::vector<std::string>& reachable) {
+    if (geteuid() != 0) return;
+    path = home / "cubewright";
+    write_file(path, read_file(program));
+    chmod(home.path.c_str(), 0755);
+    chmod(path.c_str(), 0755);
+    for (const std::string& needed : reachable) {
+      if (!nobody_can_reach(needed)) {
+        why_not = "nobody (uid 65534) cannot reach " + needed + " from here";
+        return;
+      }
+    }
+    if (!nobody_can_reach(path)) {
+      why_not = "nobody (uid 65534) cannot reach a copy of the program made in " + home.path +
+                ": set TMPDIR to a folder that everyone may enter";
+    }
   }
-  int status = 0;
-  if (child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status)) {
-    result.exit_status = WEXITSTATUS(status);
+
+  // Whether nobody may open `target` (a folder to write in, or a file to run
+  // or read), tried in a child process that becomes nobody.
+  static bool nobody_can_reach(const std::string& target) {
+    struct stat status {};
+    if (stat(target.c_str(), &status) != 0) return false;
+    const int wanted = S_ISDIR(status.st_mode)   ? W_OK | X_OK
+                       : (status.st_mode & 0111) ? X_OK
+                                                 : R_OK;
+    const pid_t child = fork();
+    if (child == 0) {
+      if (setgid(65534) != 0 || setuid(65534) != 0) _exit(2);
+      _exit(access(target.c_str(), wanted) == 0 ? 0 : 1);
+    }
+    int outcome = 0;
+    return child > 0 && waitpid(child, &outcome, 0) == child && WIFEXITED(outcome) &&
+           WEXITSTATUS(outcome) == 0;
   }
-  result.standard_error = read_file(error_path);
-  return result;
-}
+
+  process_result run(const std::vector<std::string>& arguments) const {
+    if (geteuid() != 0) return run_process(program, arguments);
+    scratch_folder capture;
+    const std::string error_path = capture / "stderr";
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(path.c_str()));
+    for (const std::string& argument : arguments)
+      argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    process_result result;
+    const pid_t child = fork();
+    if (child == 0) {
+      const int error_fd = open(error_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      dup2(error_fd, 2);
+      if (chdir("/") != 0 || setgid(65534) != 0 || setuid(65534) != 0) _exit(126);
+      execv(path.c_str(), argv.data());
+      _exit(127);
+    }
+    int status = 0;
+    if (child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status)) {
+      result.exit_status = WEXITSTATUS(status);
+    }
+    result.standard_error = read_file(error_path);
+    return result;
+  }
+
+  scratch_folder home;
+  std::string path;
+  std::string why_not;
+};
 
 TEST(Replacing, FileTheUserMayNotWriteIsNotReplaced) {
   scratch_folder folder;
@@ -339,7 +411,9 @@ TEST(Replacing, FileTheUserMayNotWriteIsNotReplaced) {
   write_file(folder / "in.csv", make_model(3, 2, 2));
   write_file(folder / "locked.xml", "locked");
   chmod((folder / "locked.xml").c_str(), 0444);
-  const process_result result = run_unprivileged({folder / "in.csv", folder / "locked.xml"});
+  const unprivileged_program user({folder.path, folder / "in.csv"});
+  if (!user.why_not.empty()) GTEST_SKIP() << user.why_not;
+  const process_result result = user.run({folder / "in.csv", folder / "locked.xml"});
   EXPECT_EQ(result.standard_error,
             error_line("cannot open output", folder / "locked.xml", "Permission denied"));
   expect_clean_failure(result, folder / "locked.xml", "locked", folder.path,
@@ -666,8 +740,10 @@ TEST(InjectedFault, DiskFullAfterAnyNumberOfBytes) {
   }
 }
 
-// Starts the program with the injection library, not waiting for it.
-pid_t start_injected(const settings& values, const std::vector<std::string>& arguments) {
+// Starts the program with the injection library, not waiting for it. Its
+// standard error goes to `error_path`.
+pid_t start_injected(const settings& values, const std::vector<std::string>& arguments,
+                     const std::string& error_path = "/dev/null") {
   const environment_scope scope(with_injection(values));
   std::vector<char*> argv;
   argv.push_back(const_cast<char*>(program.c_str()));
@@ -678,13 +754,61 @@ pid_t start_injected(const settings& values, const std::vector<std::string>& arg
     const rlimit no_core{0, 0};
     setrlimit(RLIMIT_CORE, &no_core);
     const int null_fd = open("/dev/null", O_RDWR);
+    const int error_fd = open(error_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     dup2(null_fd, 0);
     dup2(null_fd, 1);
-    dup2(null_fd, 2);
+    dup2(error_fd, 2);
     execv(program.c_str(), argv.data());
     _exit(127);
   }
   return child;
+}
+
+// Waits up to half a minute for a file to appear.
+bool wait_for_file(const std::string& path) {
+  const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (!file_exists(path) && std::chrono::steady_clock::now() < give_up) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return file_exists(path);
+}
+
+TEST(InjectedFault, InputCutShortWhileItIsReadIsReported) {
+  // The first write comes when the writer's first block is full, with about
+  // three quarters of the input read; the rest is gone when it goes on.
+  const std::string model = make_model(30, 30, 24);
+  for (const bool in_place : {false, true}) {
+    for (const off_t kept : {off_t{0}, off_t{4096}}) {
+      SCOPED_TRACE(std::string(in_place ? "in place, " : "") + std::to_string(kept) + " kept");
+      scratch_folder folder;
+      scratch_folder marks;
+      const std::string input = folder / "model.csv";
+      const std::string output = in_place ? input : folder / "model.xml";
+      write_file(input, model);
+      if (!in_place) write_file(output, "the old document\n");
+      const std::vector<std::string> old_entries = entries(folder.path);
+      const pid_t child = start_injected({{"CUBEWRIGHT_PAUSE_AT", "2"},
+                                          {"CUBEWRIGHT_PAUSE_MARK", marks / "paused"},
+                                          {"CUBEWRIGHT_RESUME_MARK", marks / "resume"}},
+                                         {input, output}, marks / "stderr");
+      ASSERT_GT(child, 0);
+      EXPECT_TRUE(wait_for_file(marks / "paused"));
+      EXPECT_EQ(entries(folder.path).size(), old_entries.size() + 1) << "no temporary file";
+      ASSERT_EQ(truncate(input.c_str(), kept), 0) << std::strerror(errno);
+      write_file(marks / "resume", "");
+      int status = 0;
+      ASSERT_EQ(waitpid(child, &status, 0), child);
+      ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+      EXPECT_EQ(WEXITSTATUS(status), 1);
+      EXPECT_EQ(
+          read_file(marks / "stderr"),
+          error_line("cannot read input", input, "the file was changed while it was being read"));
+      EXPECT_EQ(entries(folder.path), old_entries);
+      if (!in_place) {
+        EXPECT_EQ(read_file(output), "the old document\n");
+      }
+    }
+  }
 }
 
 TEST(Interrupted, SignalDuringWritingLeavesNoTemporaryFile) {

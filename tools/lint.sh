@@ -17,6 +17,21 @@ mapfile -t cxx_files < <(git ls-files --cached --others --exclude-standard -- \
 echo "lint: clang-format over ${#cxx_files[@]} files"
 "$clang_format" --dry-run --Werror "${cxx_files[@]}"
 
+# Files from other projects keep their licence and credit: every copy of
+# tests/data/rgb.csv (from vengi's test data, CC BY-SA 3.0) needs its nearest
+# README.md, in its folder or above, to say so.
+rgb=$(git hash-object tests/data/rgb.csv)
+while read -r _ object _ path; do
+  [ "$object" = "$rgb" ] || continue
+  folder=$(dirname "$path")
+  while [ ! -f "$folder/README.md" ] && [ "$folder" != . ]; do folder=$(dirname "$folder"); done
+  if ! grep -q vengi "$folder/README.md" || ! grep -q "CC BY-SA 3.0" "$folder/README.md"; then
+    echo "lint: $folder/README.md must credit vengi and name CC BY-SA 3.0 for $path" >&2
+    exit 1
+  fi
+done < <(git ls-files --stage)
+echo "lint: licence notes of third-party files"
+
 cmake --preset lint >/dev/null
 mapfile -t src_files < <(git ls-files --cached --others --exclude-standard -- 'src/*.cc' |
   while read -r f; do [ -f "$f" ] && echo "$f"; done)

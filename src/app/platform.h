@@ -31,9 +31,11 @@ bool read_whole_file(const std::string& path, std::string& contents, io_failure&
 /// system can map it (no copy, no allocation), read into `contents` otherwise.
 /// `text` stays valid until close_input_file, also when the path is replaced
 /// meanwhile (a conversion in place). A mapped file that another program cuts
-/// short while it is open ends the process (SIGBUS) when the lost part is
-/// read; the temporary output is removed first, as on any fatal signal. Not
-/// to be copied: `text` may point into `contents`.
+/// short while it is open ends the process when the lost part is read, as any
+/// failure ends it: the temporary output is removed, the line
+/// `cubewright: cannot read input: PATH: the file was changed while it was
+/// being read` goes to standard error, and the exit status is 1. Not to be
+/// copied: `text` may point into `contents`.
 struct input_file {
   std::string_view text;
   std::string contents;
@@ -71,6 +73,10 @@ bool commit_output_file(output_file& file, io_failure& failure);
 /// Closes the file and removes the temporary file; the old file stays as it
 /// was. Safe to call more than once.
 void discard_output_file(output_file& file);
+
+/// Writes all of `text` to standard output as it is (line ends included), or
+/// fails with "cannot write the usage text" and the system's reason.
+bool write_standard_output(std::string_view text, io_failure& failure);
 
 /// Writes one line, and a line end, to standard error, readable on a console.
 void print_error_line(std::string_view text);

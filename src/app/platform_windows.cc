@@ -367,6 +367,26 @@ void discard_output_file(output_file& file) {
   }
 }
 
+bool write_standard_output(std::string_view text, io_failure& failure) {
+  const HANDLE handle = GetStdHandle(STD_OUTPUT_HANDLE);
+  if (handle == nullptr || handle == INVALID_HANDLE_VALUE) {
+    return fail(failure, "cannot write the usage text", ERROR_INVALID_HANDLE);
+  }
+  const char* data = text.data();
+  std::size_t left = text.size();
+  while (left != 0) {
+    const DWORD wanted = left < largest_transfer ? static_cast<DWORD>(left) : largest_transfer;
+    DWORD wrote = 0;
+    if (!WriteFile(handle, data, wanted, &wrote, nullptr)) {
+      return fail(failure, "cannot write the usage text", GetLastError());
+    }
+    if (wrote == 0) return fail(failure, "cannot write the usage text", ERROR_WRITE_FAULT);
+    data += wrote;
+    left -= wrote;
+  }
+  return true;
+}
+
 namespace {
 
 // Writes a line to a standard stream: UTF-16 to a console, UTF-8 bytes with

@@ -1,6 +1,5 @@
 #include "app/run.h"
 
-#include <cstdio>
 #include <optional>
 #include <utility>
 
@@ -17,14 +16,15 @@ namespace {
 // How much of an existing output is read to tell what it holds.
 constexpr std::size_t recognised_start = std::size_t{1} << 16;
 
+// The lines as one text, each with the platform's line end.
 template <typename Lines>
-bool print_lines(const Lines& lines) {
+std::string text_of(const Lines& lines) {
+  std::string text;
   for (std::string_view line : lines) {
-    std::fwrite(line.data(), 1, line.size(), stdout);
-    std::fputc('\n', stdout);
-    if (std::fflush(stdout) != 0) return false;
+    text += line;
+    text += native_line_end;
   }
-  return !std::ferror(stdout);
+  return text;
 }
 
 int fail(const std::string& message) {
@@ -241,13 +241,12 @@ int run_conversion(const std::vector<std::string>& arguments) {
   const command_line line = parse_command_line(arguments);
   switch (line.action) {
     case program_action::usage:
-      if (!print_lines(usage_lines)) return fail("cannot write the usage text to standard output");
-      return 0;
-    case program_action::help:
-      if (!print_lines(usage_lines) || !print_lines(option_lines)) {
-        return fail("cannot write the help text to standard output");
-      }
-      return 0;
+    case program_action::help: {
+      std::string text = text_of(usage_lines);
+      if (line.action == program_action::help) text += text_of(option_lines);
+      io_failure failure;
+      return write_standard_output(text, failure) ? 0 : report(failure, "standard output");
+    }
     case program_action::version:
       if (!print_output_line("cubewright " + std::string(program_version))) {
         return fail("cannot write to standard output");

@@ -11,6 +11,8 @@
 //   CUBEWRIGHT_WRITE_LIMIT=n        write() takes at most n bytes per call
 //   CUBEWRIGHT_PAUSE_AT=k           the k-th counted call creates the file
 //   CUBEWRIGHT_PAUSE_MARK=path      at path, then waits for a signal
+//   CUBEWRIGHT_RESUME_MARK=path     ...or, when set, until path exists, and
+//                                   then goes on with the call
 //   CUBEWRIGHT_FAULT_COUNT=path     at exit, the number of counted calls is
 //                                   written to path
 //
@@ -28,6 +30,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 namespace {
 
@@ -66,7 +69,12 @@ void pause_here() {
         next_definition<open_function>("open")(mark, O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
     if (fd >= 0) next_definition<close_function>("close")(fd);
   }
-  for (;;) pause();
+  const char* resume = std::getenv("CUBEWRIGHT_RESUME_MARK");
+  if (resume == nullptr) {
+    for (;;) pause();
+  }
+  const timespec moment{0, 1000000};
+  while (access(resume, F_OK) != 0) nanosleep(&moment, nullptr);
 }
 
 // Counts one call; true when it must fail, with errno set.
