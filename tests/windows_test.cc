@@ -357,5 +357,96 @@ TEST(windows, exe_carries_the_project_version_and_names) {
     EXPECT_EQ(usage.standard_error.find("\r\n"), usage.standard_error.size() - 2);
   }
 
+// Runs cubewright.exe with the usage text's standard output on a handle that
+// may only be read, so that writing it fails; returns the exit status and
+// standard error.
+process_result run_with_read_only_output(const std::string& read_only_file) {
+  process_result result;
+  SECURITY_ATTRIBUTES inherit{};
+  inherit.nLength = sizeof inherit;
+  inherit.bInheritHandle = TRUE;
+  const HANDLE output = CreateFileW(fs::u8path(read_only_file).c_str(), GENERIC_READ,
+                                    FILE_SHARE_READ, &inherit, OPEN_EXISTING, 0, nullptr);
+  const std::wstring error_path = fs::u8path(read_only_file + ".err").wstring();
+  const HANDLE error = CreateFileW(error_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                                   CREATE_ALWAYS, 0, nullptr);
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = output;
+  startup.hStdOutput = output;
+  startup.hStdError = error;
+  PROCESS_INFORMATION process{};
+  std::wstring command_line = L"cubewright.exe";
+  const std::wstring application = fs::u8path(CUBEWRIGHT_EXE).wstring();
+  if (CreateProcessW(application.c_str(), &command_line[0], nullptr, nullptr, TRUE, 0, nullptr,
+                     nullptr, &startup, &process)) {
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD code = 0;
+    if (GetExitCodeProcess(process.hProcess, &code)) result.exit_status = static_cast<int>(code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+  }
+  CloseHandle(output);
+  CloseHandle(error);
+  result.standard_error = read_file(read_only_file + ".err");
+  return result;
+}
+
+// Every way a run can fail prints its one line: a failure that prints nothing
+// cannot be told from a program that never started.
+TEST(windows, every_failure_prints_one_line) {
+  scratch_folder scratch;
+  const std::string folder = make_folder(scratch, "Модели");
+  const std::string input = folder + "\\in.csv";
+  const std::string short_input = folder + "\\short.csv";
+  const std::string held = folder + "\\held.xml";
+  const std::string read_only = folder + "\\read-only.xml";
+  write_file(input, two_cell_csv);
+  write_file(short_input, "3,2\r\n");
+  write_file(held, "held");
+  write_file(read_only, "read-only");
+  fs::permissions(fs::u8path(read_only),
+                  fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                  fs::perm_options::remove);
+  const HANDLE holder = CreateFileW(fs::u8path(held).c_str(), GENERIC_READ, 0, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+  const struct {
+    std::vector<std::string> arguments;
+    std::string start;
+  } cases[] = {
+      {{folder + "\\missing.csv", folder + "\\out.xml"},
+       "cannot open input: " + folder + "\\missing.csv: "},
+      {{folder, folder + "\\out.xml"}, "cannot read input: " + folder + ": "},
+      {{short_input, folder + "\\out.xml"}, "cannot read grid size: " + short_input + ": "},
+      {{input, folder + "\\missing\\out.xml"},
+       "cannot create output: " + folder + "\\missing\\out.xml: "},
+      {{input, folder}, "cannot create output: " + folder + ": "},
+      {{input, held}, "cannot replace output: " + held + ": "},
+      {{input, read_only}, "cannot replace output: " + read_only + ": "},
+  };
+  for (const auto& each : cases) {
+    SCOPED_TRACE(each.start);
+    const process_result result = run_cubewright(each.arguments);
+    const std::string& message = result.standard_error;
+    EXPECT_EQ(result.exit_status, 1);
+    EXPECT_EQ(message.rfind("cubewright: " + each.start, 0), 0u) << message;
+    EXPECT_GT(message.size(), each.start.size() + 15) << "no reason: " << message;
+    EXPECT_EQ(message.find("\r\n"), message.size() - 2) << message;
+  }
+  CloseHandle(holder);
+  EXPECT_EQ(read_file(held), "held");
+  EXPECT_EQ(read_file(read_only), "read-only");
+  fs::permissions(fs::u8path(read_only), fs::perms::owner_write, fs::perm_options::add);
+
+  const process_result usage = run_with_read_only_output(held);
+  EXPECT_EQ(usage.exit_status, 1);
+  // "Access is denied" on Windows, "Access denied" under wine.
+  const std::string start = "cubewright: cannot write the usage text: standard output: Access ";
+  EXPECT_EQ(usage.standard_error.rfind(start, 0), 0u) << usage.standard_error;
+  EXPECT_EQ(usage.standard_error.find("\r\n"), usage.standard_error.size() - 2);
+}
+
 }  // namespace
 }  // namespace cubewright_test
