@@ -105,11 +105,6 @@ std::uint8_t colour_byte(float fraction) {
 
 namespace {
 
-std::string number_text(float value) {
-  char text[max_number_text];
-  return std::string(text, format_number(value, text));
-}
-
 // Where a voxel came from, for messages: the path, and its line when known.
 std::string source_place(const std::string& path, std::size_t line) {
   return line == 0 ? path : path + ":" + std::to_string(line);
@@ -157,7 +152,7 @@ struct cell_collector {
     for (int axis = 0; axis < 3; ++axis) {
       if (!whole_cell(position[axis], *cell[axis])) {
         failure = "cannot convert: " + source_place(request->input_path, line()) + ": " +
-                  static_cast<char>('x' + axis) + "=\"" + number_text(position[axis]) +
+                  static_cast<char>('x' + axis) + "=\"" + format_number(position[axis]) +
                   "\" is not a whole cell (CSV and .vox positions are whole numbers within "
                   "32 bits)";
         return false;

@@ -46,18 +46,13 @@ bool write_to_file(void* context, const char* data, std::size_t size) {
   return write_output_file(*state->file, data, size, *state->failure);
 }
 
-std::string number_text(float value) {
-  char text[max_number_text];
-  return std::string(text, format_number(value, text));
-}
-
 // "x -11..0 y 0..4 z 0..2"
 std::string bounds_text(const placed_bounds& bounds) {
   std::string text;
   for (int axis = 0; axis < 3; ++axis) {
     if (axis != 0) text += ' ';
     text += static_cast<char>('x' + axis);
-    text += ' ' + number_text(bounds.min[axis]) + ".." + number_text(bounds.max[axis]);
+    text += ' ' + format_number(bounds.min[axis]) + ".." + format_number(bounds.max[axis]);
   }
   return text;
 }
