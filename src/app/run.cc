@@ -57,6 +57,11 @@ std::string bounds_text(const placed_bounds& bounds) {
   return text;
 }
 
+std::string binary_input_failure(const std::string& path) {
+  return "cannot read input: " + path +
+         ": holds NUL bytes and is no sproxel CSV export, model document or .vox file";
+}
+
 // A path as it is typed on a command line: quoted when it holds a blank.
 std::string command_word(const std::string& path) {
   if (!path.empty() && path.find_first_of(" \t\"") == std::string::npos) return path;
@@ -101,8 +106,7 @@ bool read_compared_model(const std::string& path, std::vector<cell_voxel>& cells
   const content_kind kind = recognise_input(input.text);
   conversion_result read;
   if (kind == content_kind::binary) {
-    read.failure = "cannot read input: " + path +
-                   ": holds NUL bytes and is no sproxel CSV export, model document or .vox file";
+    read.failure = binary_input_failure(path);
   } else {
     read = read_model_cells(input.text, kind, path);
   }
@@ -163,8 +167,7 @@ int convert_input(const command_line& line, std::string_view text) {
   const conversion_options& options = line.options;
   const content_kind input = recognise_input(text);
   if (input == content_kind::binary) {
-    return fail("cannot read input: " + options.input_csv +
-                ": holds NUL bytes and is no sproxel CSV export, model document or .vox file");
+    return fail(binary_input_failure(options.input_csv));
   }
   if (input == content_kind::sproxel_csv && !parse_grid_size(read_token_list(text))) {
     return fail(grid_size_failure(options.input_csv));
