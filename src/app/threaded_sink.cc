@@ -8,7 +8,7 @@ namespace cubewright {
 namespace {
 
 char* block_at(threaded_sink& sink, std::size_t index) {
-  return sink.storage.data() + (index % sink.block_count) * sink.block_size;
+  return sink.storage.get() + (index % sink.block_count) * sink.block_size;
 }
 
 // The writing thread: blocks in the order they were handed over, until the
@@ -101,14 +101,14 @@ bool start_threaded_sink(threaded_sink& sink, output_sink target, bool use_threa
   sink.current_used = 0;
   sink.threaded = false;
   if (!use_thread) return false;
-  sink.storage.resize(sink.block_size * sink.block_count);
+  sink.storage.reset(new char[sink.block_size * sink.block_count]);
   sink.filled_sizes.assign(sink.block_count, 0);
   // The one place that must catch: a thread that cannot be started is
   // reported by an exception, and the run goes on without it.
   try {
     sink.writer = std::thread(write_blocks, &sink);
   } catch (const std::system_error&) {
-    sink.storage = std::vector<char>();
+    sink.storage.reset();
     return false;
   }
   sink.threaded = true;

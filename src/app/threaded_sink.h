@@ -4,6 +4,7 @@
 
 #include <condition_variable>
 #include <cstddef>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -21,7 +22,7 @@ struct threaded_sink {
   output_sink target;
   std::size_t block_size = 0;
   std::size_t block_count = 0;
-  std::vector<char> storage;
+  std::unique_ptr<char[]> storage;        // left unfilled: only pages written are touched
   std::vector<std::size_t> filled_sizes;  // per block, set when handed over
   std::thread writer;
   bool threaded = false;  // false: every block is written on the caller's thread
