@@ -197,7 +197,7 @@ output_sink lend_from(lending_sink& lender, std::size_t lent) {
     static_cast<lending_sink*>(context)->taken.append(data, size);
     return true;
   };
-  sink.exchange = [](void* context, char* filled, std::size_t size) -> char* {
+  sink.exchange = [](void* context, const char* filled, std::size_t size) -> char* {
     auto& l = *static_cast<lending_sink*>(context);
     if (++l.exchanges == l.refuse_at) return nullptr;
     if (filled != nullptr) {

@@ -50,7 +50,7 @@ char* free_block(threaded_sink& sink) {
   return sink.failed ? nullptr : block_at(sink, sink.handed);
 }
 
-char* exchange_block(void* context, char* filled, std::size_t size) {
+char* exchange_block(void* context, const char* filled, std::size_t size) {
   auto& sink = *static_cast<threaded_sink*>(context);
   if (filled != nullptr) hand_over(sink, size);
   return free_block(sink);

@@ -20,7 +20,7 @@ namespace cubewright {
 struct output_sink {
   void* context = nullptr;
   bool (*write)(void* context, const char* data, std::size_t size) = nullptr;
-  char* (*exchange)(void* context, char* filled, std::size_t size) = nullptr;
+  char* (*exchange)(void* context, const char* filled, std::size_t size) = nullptr;
   std::size_t block_size = 0;
 };
 
