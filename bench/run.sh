@@ -151,20 +151,20 @@ for side in "${sides[@]}"; do
     { t[$1] = $2 * 1000; m[$1] = $3 / 1024; have[$1] = 1 }
     function cell(key, floor_key, label, target, met) {
       if (!have[key]) {
-        printf "| %-36s | %9s | %10s | %8s | %12s | %-30s |\n", label, "n/a", "n/a", "n/a", "n/a", \
+        printf "| %-36s | %9s | %10s | %8s | %12s | %-34s |\n", label, "n/a", "n/a", "n/a", "n/a", \
           target == "" ? "" : target
         return
       }
       verdict = target == "" ? "" : target ": " (met ? "met" : "MISSED")
-      printf "| %-36s | %9.1f | %10.1f | %7.2fx | %12.1f | %-30s |\n", label, t[key], t[floor_key], \
+      printf "| %-36s | %9.1f | %10.1f | %7.2fx | %12.1f | %-34s |\n", label, t[key], t[floor_key], \
         t[key] / t[floor_key], m[key], verdict
       printf "growth %s %s %.3f %.3f\n", side, key, t[key], t[floor_key] > "/dev/stderr"
     }
     END {
-      printf "| %-36s | %9s | %10s | %8s | %12s | %-30s |\n", "direction", "time (ms)", \
+      printf "| %-36s | %9s | %10s | %8s | %12s | %-34s |\n", "direction", "time (ms)", \
         "floor (ms)", "vs floor", "memory (MiB)", "target"
       printf "|%s|%s:|%s:|%s:|%s:|%s|\n", "--------------------------------------", "----------", \
-        "-----------", "---------", "-------------", "--------------------------------"
+        "-----------", "---------", "-------------", "------------------------------------"
       csv_ms = t["csv"]
       if (side >= 64) {
         cell("csv", "csv_floor", "CSV -> document", "at most 1.2x the floor", \
@@ -214,23 +214,23 @@ if [ ${#sides[@]} -gt 1 ]; then
     { value[$2, $1] = $3; floor_value[$2, $1] = $4; seen[$2] = 1 }
     END {
       printf "| %-30s |", "direction"
-      for (i = 1; i <= n; ++i) printf " %16s |", side[i] "^3"
+      for (i = 1; i <= n; ++i) printf " %18s |", side[i] "^3"
       printf "\n|%s|", "--------------------------------"
-      for (i = 1; i <= n; ++i) printf "%s:|", "-----------------"
+      for (i = 1; i <= n; ++i) printf "%s:|", "-------------------"
       printf "\n"
       for (k = 1; k <= 7; ++k) {
         key = order[k]
         if (!seen[key]) continue
         printf "| %-30s |", label[key]
         for (i = 1; i <= n; ++i) {
-          if (!((key, side[i]) in value)) { printf " %16s |", "n/a"; continue }
+          if (!((key, side[i]) in value)) { printf " %18s |", "n/a"; continue }
           if (key == "memory") {
             text = sprintf("%.1f (%+.1f)", value[key, side[i]], floor_value[key, side[i]])
           } else {
             text = sprintf("%.1f (%.2fx)", value[key, side[i]], \
               value[key, side[i]] / floor_value[key, side[i]])
           }
-          printf " %16s |", text
+          printf " %18s |", text
         }
         printf "\n"
       }
