@@ -1,20 +1,42 @@
 #!/usr/bin/env bash
 # Builds cubewright and its benchmarks in Release (build/bench), generates the
-# benchmark model, checks that cubewright and the plain baseline write the
-# same bytes, and prints a side-by-side table: cubewright, the plain baseline
-# and the I/O floor (reading the CSV to nowhere and copying the finished XML
-# with cat), median wall time over RUNS runs taken in turns, and peak memory.
-# For the model of 128 cells a side it says whether the targets are met:
-# at most 2x the I/O floor, at least 20x faster than the plain baseline, and
-# at most 8 MiB of memory beyond the input's size.
+# benchmark model, checks that cubewright (with and without its writing
+# thread) and the plain baseline write the same bytes, and prints one table
+# row per direction of conversion, each beside its own I/O floor: reading
+# the input with cat and copying the finished output to a new file with cat.
 #
-#   bench/run.sh [SIDE...]     cells a side, 128 unless given; RUNS=7 by default
+#   CSV -> document                  the default build, writing on a thread
+#   CSV -> document, in turn         the same without the writing thread
+#   document -> CSV                  --to csv of the model's document
+#   .vox -> document                 the .vox that --to vox makes of it
+#   CSV -> document with --preview   the document and its picture
+#   plain baseline                   bench/plain_convert, against the first
+#                                    row's floor
 #
-# With more than one side it ends with a table of how cost grows with size.
+# A direction whose command fails (a build without it) shows "n/a" and says
+# why below the table; only a disagreement between cubewright and the plain
+# baseline fails the script. Times are the median wall time over RUNS runs
+# (7 by default) taken in turns, the plain baseline over PLAIN_RUNS (3) runs
+# of its own; memory is the peak resident size of any run. Each target is
+# judged where it is set:
+#
+#   CSV -> document                  at most 1.2x its floor from 64 cells a
+#                                    side up; below, no slower than in turn;
+#                                    peak memory at most the input + 8 MiB
+#   .vox -> document                 at most 1.5x the CSV -> document time
+#   with --preview                   at most 2x the CSV -> document time
+#   plain baseline                   at 128 cells a side, cubewright at least
+#                                    20x faster
+#
+#   bench/run.sh [SIDE...]     cells a side, 128 unless given
+#
+# With more than one side it ends with a table of how each direction grows.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 runs=${RUNS:-7}
+plain_runs=${PLAIN_RUNS:-3}
+if [ "$plain_runs" -gt "$runs" ]; then plain_runs=$runs; fi
 sides=("$@")
 if [ ${#sides[@]} -eq 0 ]; then sides=(128); fi
 
@@ -24,86 +46,193 @@ cmake --build --preset bench -- -j2 >/dev/null
 build=build/bench
 work=$build/models
 mkdir -p "$work"
+cubewright=$build/cubewright
+in_turn=$build/bench/cubewright_in_turn
 
 mib() { awk -v b="$1" 'BEGIN { printf "%.1f", b / 1048576 }'; }
 
-scaling=()
-for side in "${sides[@]}"; do
-  csv=$work/model-$side.csv
-  "$build/bench/generate_model" "$side" "$csv"
-  "$build/cubewright" "$csv" "$work/cubewright-$side.xml"
-  "$build/bench/plain_convert" "$csv" "$work/plain-$side.xml"
-  if ! cmp -s "$work/cubewright-$side.xml" "$work/plain-$side.xml"; then
-    echo "bench: cubewright and the plain baseline disagree on $csv" >&2
-    exit 1
-  fi
-  csv_bytes=$(wc -c <"$csv")
-  xml_bytes=$(wc -c <"$work/cubewright-$side.xml")
-  voxels=$(($(wc -l <"$work/cubewright-$side.xml") - 6))
+# The floor of a direction: cat INPUT to nowhere, then each finished output
+# to a new file, as pairs FINISHED NEW.
+floor_command=(sh -c 'cat "$1" >/dev/null || exit 1; shift
+  while [ $# -gt 1 ]; do cat "$1" >"$2" || exit 1; shift 2; done' floor)
 
-  # One line each: median seconds, peak KiB. Every run writes a new file.
-  mapfile -t results < <("$build/bench/measure_runs" "$runs" \
-    --remove="$work/timed-cubewright.xml" \
-    "$build/cubewright" "$csv" "$work/timed-cubewright.xml" -- \
-    --remove="$work/timed-plain.xml" \
-    "$build/bench/plain_convert" "$csv" "$work/timed-plain.xml" -- \
-    --remove="$work/timed-floor.xml" \
-    sh -c 'cat "$1" >/dev/null && cat "$2" >"$3"' floor \
-    "$csv" "$work/cubewright-$side.xml" "$work/timed-floor.xml")
+# Runs a direction once to make its output, FILE; when the command fails or
+# leaves no FILE, records why and returns 1. NAME names the direction.
+#   try_direction NAME FILE COMMAND...
+notes=()
+try_direction() {
+  local name=$1 made=$2
+  shift 2
+  rm -f "$made"
+  if "$@" >/dev/null 2>"$work/why" && [ -s "$made" ]; then return 0; fi
+  if [ ! -s "$work/why" ]; then echo "it made no ${made##*/}" >"$work/why"; fi
+  notes+=("$name: n/a, \`${*/#$build\//}\` failed: $(head -n 1 "$work/why")")
+  return 1
+}
+
+# Adds a command to those timed in turns: its key, then what measure_runs
+# takes for it.
+add() {
+  if [ ${#keys[@]} -ne 0 ]; then timed+=(--); fi
+  keys+=("$1")
+  shift
+  timed+=("$@")
+}
+
+# One line per side and direction for the table of growth:
+# "side key milliseconds floor_milliseconds".
+growth=()
+
+for side in "${sides[@]}"; do
+  notes=()
+  csv=$work/model-$side.csv
+  doc=$work/cubewright-$side.xml
+  "$build/bench/generate_model" "$side" "$csv"
+  "$cubewright" "$csv" "$doc"
+  "$in_turn" "$csv" "$work/in-turn-$side.xml"
+  "$build/bench/plain_convert" "$csv" "$work/plain-$side.xml"
+  for other in plain in-turn; do
+    if ! cmp -s "$doc" "$work/$other-$side.xml"; then
+      echo "bench: cubewright and the $other run disagree on $csv" >&2
+      exit 1
+    fi
+  done
+  rm -f "$work/in-turn-$side.xml" "$work/plain-$side.xml"
+  csv_bytes=$(wc -c <"$csv")
+  doc_bytes=$(wc -c <"$doc")
+  voxels=$(($(wc -l <"$doc") - 6))
+
+  keys=()
+  timed=()
+  add csv "--remove=$work/timed-csv.xml" "$cubewright" "$csv" "$work/timed-csv.xml"
+  add in_turn "--remove=$work/timed-in-turn.xml" "$in_turn" "$csv" "$work/timed-in-turn.xml"
+  add csv_floor "--remove=$work/timed-floor.xml" "${floor_command[@]}" "$csv" "$doc" \
+    "$work/timed-floor.xml"
+  back=$work/back-$side.csv
+  if try_direction "document -> CSV" "$back" "$cubewright" --to csv "$doc" "$back"; then
+    add back "--remove=$work/timed-back.csv" "$cubewright" --to csv "$doc" "$work/timed-back.csv"
+    add back_floor "--remove=$work/timed-back-floor.csv" "${floor_command[@]}" "$doc" "$back" \
+      "$work/timed-back-floor.csv"
+  fi
+  vox=$work/model-$side.vox
+  vox_doc=$work/vox-$side.xml
+  if try_direction ".vox -> document" "$vox" "$cubewright" --to vox "$doc" "$vox" &&
+    try_direction ".vox -> document" "$vox_doc" "$cubewright" "$vox" "$vox_doc"; then
+    add vox "--remove=$work/timed-vox.xml" "$cubewright" "$vox" "$work/timed-vox.xml"
+    add vox_floor "--remove=$work/timed-vox-floor.xml" "${floor_command[@]}" "$vox" "$vox_doc" \
+      "$work/timed-vox-floor.xml"
+  fi
+  png=$work/preview-$side.png
+  if try_direction "CSV -> document with --preview" "$png" \
+    "$cubewright" --preview "$png" "$csv" "$work/preview-$side.xml"; then
+    add preview "--remove=$work/timed-preview.xml" "--remove=$work/timed-preview.png" \
+      "$cubewright" --preview "$work/timed-preview.png" "$csv" "$work/timed-preview.xml"
+    add preview_floor "--remove=$work/timed-preview-floor.xml" \
+      "--remove=$work/timed-preview-floor.png" "${floor_command[@]}" "$csv" \
+      "$work/preview-$side.xml" "$work/timed-preview-floor.xml" "$png" \
+      "$work/timed-preview-floor.png"
+  fi
+
+  # One line each: key, median seconds, peak KiB.
+  mapfile -t results < <("$build/bench/measure_runs" "$runs" "${timed[@]}")
+  mapfile -t plain_result < <("$build/bench/measure_runs" "$plain_runs" \
+    "--remove=$work/timed-plain.xml" "$build/bench/plain_convert" "$csv" "$work/timed-plain.xml")
+  rm -f "$work"/timed-* "$work/preview-$side.xml"
+  measured=$(for i in "${!keys[@]}"; do echo "${keys[$i]} ${results[$i]}"; done
+    echo "plain ${plain_result[0]}")
 
   echo
   echo "Model: $side x $side x $side cells, $voxels filled;" \
-    "CSV $csv_bytes bytes ($(mib "$csv_bytes") MiB), XML $xml_bytes bytes ($(mib "$xml_bytes") MiB)."
-  echo "Median wall time of $runs runs taken in turns; peak resident memory of any run."
+    "CSV $csv_bytes bytes ($(mib "$csv_bytes") MiB), document $doc_bytes bytes ($(mib "$doc_bytes") MiB)."
+  echo "Median wall time of $runs runs taken in turns (the plain baseline: $plain_runs);" \
+    "peak resident memory of any run."
   echo
-  # The targets are set for the model of 128 cells a side.
-  awk -v csv="$csv_bytes" -v judge=$((side == 128)) '
-    function verdict(met, target) {
-      if (!judge) return ""
-      return " (target " target ": " (met ? "met" : "MISSED") ")"
+  table=$(awk -v side="$side" -v csv_bytes="$csv_bytes" '
+    { t[$1] = $2 * 1000; m[$1] = $3 / 1024; have[$1] = 1 }
+    function cell(key, floor_key, label, target, met) {
+      if (!have[key]) {
+        printf "| %-36s | %9s | %10s | %8s | %12s | %-34s |\n", label, "n/a", "n/a", "n/a", "n/a", \
+          target == "" ? "" : target
+        return
+      }
+      verdict = target == "" ? "" : target ": " (met ? "met" : "MISSED")
+      printf "| %-36s | %9.1f | %10.1f | %7.2fx | %12.1f | %-34s |\n", label, t[key], t[floor_key], \
+        t[key] / t[floor_key], m[key], verdict
+      printf "growth %s %s %.3f %.3f\n", side, key, t[key], t[floor_key] > "/dev/stderr"
     }
-    { t[NR] = $1 * 1000; m[NR] = $2 / 1024 }
     END {
-      input = csv / 1048576
-      row = "| %-36s | %9s | %12s | %17s |\n"
-      printf row, "", "time (ms)", "vs I/O floor", "peak memory (MiB)"
-      printf "|%s|%s:|%s:|%s:|\n", "--------------------------------------", "----------", \
-        "-------------", "------------------"
-      row = "| %-36s | %9.1f | %11.2fx | %17.1f |\n"
-      printf row, "cubewright", t[1], t[1] / t[3], m[1]
-      printf row, "plain baseline (bench/plain_convert)", t[2], t[2] / t[3], m[2]
-      printf row, "I/O floor (cat CSV, cat XML)", t[3], 1, m[3]
-      printf "\n"
-      floor_ratio = t[1] / t[3]
-      speedup = t[2] / t[1]
-      over = m[1] - input
-      printf "cubewright takes %.2fx the I/O floor%s.\n", floor_ratio, \
-        verdict(floor_ratio <= 2.0, "at most 2.0x")
-      printf "cubewright is %.1fx faster than the plain baseline%s.\n", speedup, \
-        verdict(speedup >= 20, "at least 20x")
-      printf "cubewright peaks at %.1f MiB: the input, %.1f MiB, %+.1f MiB%s.\n", m[1], input, \
-        over, verdict(over <= 8, "at most + 8 MiB")
-    }' < <(printf '%s\n' "${results[@]}")
-  read -r seconds kib <<<"${results[0]}"
-  read -r plain_seconds _ <<<"${results[1]}"
-  read -r floor_seconds _ <<<"${results[2]}"
-  scaling+=("$side $csv_bytes $xml_bytes $seconds $kib $floor_seconds $plain_seconds")
+      printf "| %-36s | %9s | %10s | %8s | %12s | %-34s |\n", "direction", "time (ms)", \
+        "floor (ms)", "vs floor", "memory (MiB)", "target"
+      printf "|%s|%s:|%s:|%s:|%s:|%s|\n", "--------------------------------------", "----------", \
+        "-----------", "---------", "-------------", "------------------------------------"
+      csv_ms = t["csv"]
+      if (side >= 64) {
+        cell("csv", "csv_floor", "CSV -> document", "at most 1.2x the floor", \
+          t["csv"] <= 1.2 * t["csv_floor"])
+      } else {
+        cell("csv", "csv_floor", "CSV -> document", "no slower than in turn", t["csv"] <= t["in_turn"])
+      }
+      cell("in_turn", "csv_floor", "CSV -> document, in turn", "", 0)
+      cell("back", "back_floor", "document -> CSV (--to csv)", "", 0)
+      cell("vox", "vox_floor", ".vox -> document", "at most 1.5x CSV -> document", \
+        t["vox"] <= 1.5 * csv_ms)
+      cell("preview", "preview_floor", "CSV -> document with --preview", \
+        "at most 2x CSV -> document", t["preview"] <= 2 * csv_ms)
+      if (side == 128) {
+        cell("plain", "csv_floor", "plain baseline (bench/plain_convert)", \
+          "at least 20x CSV -> document", t["plain"] >= 20 * csv_ms)
+      } else {
+        cell("plain", "csv_floor", "plain baseline (bench/plain_convert)", "", 0)
+      }
+      input = csv_bytes / 1048576
+      over = m["csv"] - input
+      printf "\nCSV -> document is %.2fx the I/O floor and %.1fx faster than the plain baseline.\n", \
+        t["csv"] / t["csv_floor"], t["plain"] / csv_ms
+      printf "It peaks at %.1f MiB: the input, %.1f MiB, %+.1f MiB (target at most + 8 MiB: %s).\n", \
+        m["csv"], input, over, over <= 8 ? "met" : "MISSED"
+      printf "growth %s memory %.3f %.3f\n", side, m["csv"], over > "/dev/stderr"
+    }' <<<"$measured" 2>"$work/growth")
+  echo "$table"
+  mapfile -t -O ${#growth[@]} growth < <(sed 's/^growth //' "$work/growth")
+  for note in "${notes[@]}"; do echo "$note"; done
 done
 
 if [ ${#sides[@]} -gt 1 ]; then
   echo
-  echo "How cubewright's cost grows with the model (memory: peak, and beyond the input):"
+  echo "How each direction grows: median time in ms, and its ratio to its own I/O floor;"
+  echo "memory: the peak of CSV -> document, and beyond the input, in MiB."
   echo
-  printf '%s\n' "${scaling[@]}" | awk '
+  printf '%s\n' "${growth[@]}" | awk -v sides="${sides[*]}" '
     BEGIN {
-      printf "| %4s | %9s | %9s | %9s | %10s | %10s | %12s | %13s |\n", "side", "CSV (MiB)", \
-        "XML (MiB)", "time (ms)", "floor (ms)", "vs floor", "plain (ms)", "memory (MiB)"
-      printf "|-----:|----------:|----------:|----------:|-----------:|-----------:|" \
-        "-------------:|--------------:|\n"
+      n = split(sides, side, " ")
+      split("csv in_turn back vox preview plain memory", order, " ")
+      label["csv"] = "CSV -> document"; label["in_turn"] = "CSV -> document, in turn"
+      label["back"] = "document -> CSV"; label["vox"] = ".vox -> document"
+      label["preview"] = "CSV -> document with --preview"; label["plain"] = "plain baseline"
+      label["memory"] = "memory of CSV -> document"
     }
-    {
-      csv = $2 / 1048576; ms = $4 * 1000; peak = $5 / 1024
-      printf "| %4d | %9.1f | %9.1f | %9.1f | %10.1f | %9.2fx | %12.1f | %6.1f (%+4.1f) |\n", $1, \
-        csv, $3 / 1048576, ms, $6 * 1000, $4 / $6, $7 * 1000, peak, peak - csv
+    { value[$2, $1] = $3; floor_value[$2, $1] = $4; seen[$2] = 1 }
+    END {
+      printf "| %-30s |", "direction"
+      for (i = 1; i <= n; ++i) printf " %18s |", side[i] "^3"
+      printf "\n|%s|", "--------------------------------"
+      for (i = 1; i <= n; ++i) printf "%s:|", "-------------------"
+      printf "\n"
+      for (k = 1; k <= 7; ++k) {
+        key = order[k]
+        if (!seen[key]) continue
+        printf "| %-30s |", label[key]
+        for (i = 1; i <= n; ++i) {
+          if (!((key, side[i]) in value)) { printf " %18s |", "n/a"; continue }
+          if (key == "memory") {
+            text = sprintf("%.1f (%+.1f)", value[key, side[i]], floor_value[key, side[i]])
+          } else {
+            text = sprintf("%.1f (%.2fx)", value[key, side[i]], \
+              value[key, side[i]] / floor_value[key, side[i]])
+          }
+          printf " %18s |", text
+        }
+        printf "\n"
+      }
     }'
 fi

@@ -685,6 +685,17 @@ TEST(InjectedFault, EveryCallFailingKeepsTheOldOutput) {
   fail_at_every_call(model, true, disk_full, "No space left on device");
 }
 
+TEST(InjectedFault, WithoutAWritingThreadEveryCallFailingKeepsTheOldOutput) {
+  // The run writes in turn with the formatting when it cannot start its
+  // writing thread: the same document, the same failures.
+  const std::string model = make_model(30, 30, 24);
+  const settings no_thread = {{"CUBEWRIGHT_NO_THREADS", "1"}, {"CUBEWRIGHT_WRITE_LIMIT", "65536"}};
+  EXPECT_GT(fail_at_every_call(model, false, no_thread, "Input/output error"), 20);
+  settings disk_full = no_thread;
+  disk_full.emplace_back("CUBEWRIGHT_FAULT_ERRNO", std::to_string(ENOSPC));
+  fail_at_every_call(model, true, disk_full, "No space left on device");
+}
+
 TEST(InjectedFault, TinyWritesStillGiveTheWholeDocument) {
   // Writes of a few bytes each, every one of them a possible point of failure.
   fail_at_every_call(make_model(3, 3, 2), false, {{"CUBEWRIGHT_WRITE_LIMIT", "7"}},

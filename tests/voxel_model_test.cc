@@ -180,6 +180,66 @@ TEST(ModelWriter, BlockSizeDoesNotChangeTheBytes) {
   EXPECT_EQ(write_document(records, "\n", 1), write_document(records, "\n"));
 }
 
+// A sink that lends one block of its own, `lent` bytes long, and keeps what
+// each exchange hands back; it refuses the `refuse_at`-th exchange (0: none).
+struct lending_sink {
+  std::vector<char> block;
+  std::string taken;
+  int exchanges = 0;
+  int refuse_at = 0;
+};
+
+output_sink lend_from(lending_sink& lender, std::size_t lent) {
+  lender.block.assign(lent, '\0');
+  output_sink sink;
+  sink.context = &lender;
+  sink.write = [](void* context, const char* data, std::size_t size) {
+    static_cast<lending_sink*>(context)->taken.append(data, size);
+    return true;
+  };
+  sink.exchange = [](void* context, const char* filled, std::size_t size) -> char* {
+    auto& l = *static_cast<lending_sink*>(context);
+    if (++l.exchanges == l.refuse_at) return nullptr;
+    if (filled != nullptr) {
+      EXPECT_EQ(filled, l.block.data());
+      EXPECT_LE(size, l.block.size());
+      l.taken.append(filled, size);
+    }
+    return l.block.data();
+  };
+  sink.block_size = lent;
+  return sink;
+}
+
+TEST(ModelWriter, LentBlocksGiveTheSameBytes) {
+  std::vector<voxel_record> records;
+  for (int i = 0; i < 3000; ++i) {
+    records.push_back({static_cast<float>(i) * 0.37f, static_cast<float>(-i), 1e7f, 0.125f, 1, 0});
+  }
+  const std::string expected = write_document(records, "\r\n");
+  // Too small a lent block for one line: the writer keeps a block of its own.
+  for (const std::size_t lent : {std::size_t{16}, std::size_t{300}, std::size_t{4096}}) {
+    SCOPED_TRACE(lent);
+    lending_sink lender;
+    model_writer writer = open_model_writer(lend_from(lender, lent), "\r\n");
+    write_head(writer);
+    for (const voxel_record& record : records) write_voxel(writer, record);
+    EXPECT_TRUE(write_tail(writer));
+    EXPECT_TRUE(lender.taken == expected);
+    EXPECT_EQ(lender.exchanges != 0, lent >= 300);
+  }
+  for (const int refuse_at : {1, 2, 7}) {
+    SCOPED_TRACE(refuse_at);
+    lending_sink lender;
+    lender.refuse_at = refuse_at;
+    model_writer writer = open_model_writer(lend_from(lender, 4096), "\n");
+    write_head(writer);
+    for (const voxel_record& record : records) write_voxel(writer, record);
+    EXPECT_FALSE(write_tail(writer));
+    EXPECT_EQ(lender.exchanges, refuse_at) << "no exchange after the refused one";
+  }
+}
+
 TEST(ModelWriter, StopsAtTheFirstFailedBlockAndSaysSo) {
   struct state {
     int calls = 0;

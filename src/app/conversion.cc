@@ -374,9 +374,9 @@ conversion_result write_document(const conversion_request& request, output_sink 
       for_each_placed_voxel(request, result, [&](const voxel_record& record, const auto&) {
         write_voxel(writer, record);
         note(record);
-        return !writer.failed;
+        return !writer.block.failed;
       });
-  if (!read && !writer.failed) return result;
+  if (!read && !writer.block.failed) return result;
   result.sink_failed = !write_tail(writer);
   result.ok = !result.sink_failed;
   return result;

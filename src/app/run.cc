@@ -6,6 +6,7 @@
 #include "app/conversion.h"
 #include "app/options.h"
 #include "app/platform.h"
+#include "app/threaded_sink.h"
 #include "preview/png.h"
 #include "preview/preview.h"
 #include "voxel_model/format_number.h"
@@ -163,7 +164,7 @@ std::optional<std::string> wrong_picture_path(const command_line& line) {
 }
 
 // Converts the text of the whole input into the output file.
-int convert_input(const command_line& line, std::string_view text) {
+int convert_input(const command_line& line, std::string_view text, bool writer_thread) {
   const conversion_options& options = line.options;
   const content_kind input = recognise_input(text);
   if (input == content_kind::binary) {
@@ -199,11 +200,14 @@ int convert_input(const command_line& line, std::string_view text) {
     return report(failure, options.output_xml);
   }
   file_sink_state state{&output, &failure};
-  const output_sink sink{&state, &write_to_file};
-  const conversion_result result = convert_model(request, sink);
-  if (!result.ok) {
+  threaded_sink writing;
+  start_threaded_sink(writing, output_sink{&state, &write_to_file}, writer_thread);
+  const conversion_result result = convert_model(request, sink_of(writing));
+  // `failure` is the writing thread's until it has stopped.
+  const bool written = finish_threaded_sink(writing);
+  if (!result.ok || !written) {
     discard_output_file(output);
-    if (result.sink_failed) return report(failure, options.output_xml);
+    if (result.sink_failed || !written) return report(failure, options.output_xml);
     return fail(result.failure);
   }
   if (drawing && !write_picture(line, result, line.compare_path.empty() ? nullptr : &compared)) {
@@ -236,6 +240,10 @@ int convert_input(const command_line& line, std::string_view text) {
 }  // namespace
 
 int run_conversion(const std::vector<std::string>& arguments) {
+  return run_conversion(arguments, CUBEWRIGHT_WRITER_THREAD != 0);
+}
+
+int run_conversion(const std::vector<std::string>& arguments, bool writer_thread) {
   const command_line line = parse_command_line(arguments);
   switch (line.action) {
     case program_action::usage:
@@ -263,7 +271,7 @@ int run_conversion(const std::vector<std::string>& arguments) {
   if (!open_input_file(line.options.input_csv, input, failure)) {
     return report(failure, line.options.input_csv);
   }
-  const int status = convert_input(line, input.text);
+  const int status = convert_input(line, input.text, writer_thread);
   close_input_file(input);
   return status;
 }

@@ -3,29 +3,11 @@
 #include <array>
 #include <cstring>
 #include <string>
-#include <vector>
 
 namespace cubewright {
 namespace {
 
 constexpr std::size_t cell_text_size = 9;  // "#RRGGBBFF"
-
-struct block_buffer {
-  output_sink sink;
-  std::vector<char> bytes;
-  std::size_t used = 0;
-  bool failed = false;
-
-  void flush() {
-    if (!failed && used != 0) failed = !sink.write(sink.context, bytes.data(), used);
-    used = 0;
-  }
-  // Room for `size` more bytes; `size` is at most the block size.
-  char* reserve(std::size_t size) {
-    if (bytes.size() - used < size) flush();
-    return bytes.data() + used;
-  }
-};
 
 void write_cell(char* out, std::uint32_t cell) {
   static constexpr char digits[] = "0123456789ABCDEF";
@@ -43,10 +25,10 @@ void write_cell(char* out, std::uint32_t cell) {
 
 bool write_sproxel_csv(const voxel_grid& grid, output_sink sink, std::size_t block_size) {
   constexpr std::size_t min_block = 64;
-  block_buffer buffer{sink, std::vector<char>(block_size < min_block ? min_block : block_size)};
+  output_block buffer = open_output_block(sink, block_size, min_block);
   const std::string header = std::to_string(grid.size_x) + "," + std::to_string(grid.size_y) + "," +
                              std::to_string(grid.size_z) + "\n";
-  std::memcpy(buffer.reserve(header.size()), header.data(), header.size());
+  std::memcpy(reserve_output(buffer, header.size()), header.data(), header.size());
   buffer.used += header.size();
 
   const std::size_t row = static_cast<std::size_t>(grid.size_x);
@@ -56,16 +38,16 @@ bool write_sproxel_csv(const voxel_grid& grid, output_sink sink, std::size_t blo
       const std::uint32_t* cell = grid.cells.data() + static_cast<std::size_t>(y) * layer +
                                   static_cast<std::size_t>(z) * row;
       for (std::size_t x = 0; x < row; ++x) {
-        char* out = buffer.reserve(cell_text_size + 1);
+        char* out = reserve_output(buffer, cell_text_size + 1);
         write_cell(out, cell[x]);
         out[cell_text_size] = x + 1 == row ? '\n' : ',';
         buffer.used += cell_text_size + 1;
       }
     }
-    *buffer.reserve(1) = '\n';
+    *reserve_output(buffer, 1) = '\n';
     buffer.used += 1;
   }
-  buffer.flush();
+  flush_output_block(buffer);
   return !buffer.failed;
 }
 

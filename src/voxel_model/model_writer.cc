@@ -10,17 +10,11 @@ namespace {
 // Room for the longest voxel line: fixed text, six numbers and a line end.
 constexpr std::size_t max_line = 64 + 6 * max_number_text + 16;
 
-void flush(model_writer& writer) {
-  if (!writer.failed && writer.used != 0) {
-    writer.failed = !writer.sink.write(writer.sink.context, writer.buffer.data(), writer.used);
-  }
-  writer.used = 0;
-}
-
 // Makes room for one line; returns where it goes.
-char* reserve_line(model_writer& writer) {
-  if (writer.buffer.size() - writer.used < max_line) flush(writer);
-  return writer.buffer.data() + writer.used;
+char* reserve_line(model_writer& writer) { return reserve_output(writer.block, max_line); }
+
+void end_line(model_writer& writer, const char* end) {
+  writer.block.used = static_cast<std::size_t>(end - writer.block.data);
 }
 
 char* append(char* out, std::string_view text) {
@@ -32,7 +26,7 @@ void write_line(model_writer& writer, std::string_view text) {
   char* out = reserve_line(writer);
   out = append(out, text);
   out = append(out, writer.line_end);
-  writer.used = static_cast<std::size_t>(out - writer.buffer.data());
+  end_line(writer, out);
 }
 
 char* append_attribute(char* out, std::string_view name, float value) {
@@ -48,9 +42,8 @@ char* append_attribute(char* out, std::string_view name, float value) {
 model_writer open_model_writer(output_sink sink, std::string_view line_end,
                                std::size_t block_size) {
   model_writer writer;
-  writer.sink = sink;
+  writer.block = open_output_block(sink, block_size, max_line);
   writer.line_end = line_end;
-  writer.buffer.resize(block_size < max_line ? max_line : block_size);
   return writer;
 }
 
@@ -74,7 +67,7 @@ void write_voxel(model_writer& writer, const voxel_record& record) {
   } else {
     out = append(out, writer.line_end);
   }
-  writer.used = static_cast<std::size_t>(out - writer.buffer.data());
+  end_line(writer, out);
 }
 
 bool write_tail(model_writer& writer) {
@@ -82,8 +75,8 @@ bool write_tail(model_writer& writer) {
   write_line(writer, "<skeleton />");
   write_line(writer, "<skeletonVoxelBindings />");
   write_line(writer, "</model>");
-  flush(writer);
-  return !writer.failed;
+  flush_output_block(writer.block);
+  return !writer.block.failed;
 }
 
 }  // namespace cubewright

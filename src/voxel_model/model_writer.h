@@ -3,31 +3,19 @@
 
 #include <cstddef>
 #include <string_view>
-#include <vector>
 
+#include "voxel_model/output_sink.h"
 #include "voxel_model/voxel_record.h"
 
 namespace cubewright {
 
-/// Where the document's bytes go. `write` is called with each full block and
-/// with the rest at the end; it returns false when the bytes could not be
-/// stored, and is then never called again for that document.
-struct output_sink {
-  void* context = nullptr;
-  bool (*write)(void* context, const char* data, std::size_t size) = nullptr;
-};
-
-/// Writes the document through a fixed buffer in large blocks, so memory does
-/// not grow with the model. Every line ends with `line_end`.
+/// Writes the document through a fixed block (its own, or one the sink lends)
+/// in large pieces, so memory does not grow with the model. Every line ends
+/// with `line_end`. `block.failed` tells that the sink refused bytes.
 struct model_writer {
-  output_sink sink;
+  output_block block;
   std::string_view line_end;
-  std::vector<char> buffer;
-  std::size_t used = 0;
-  bool failed = false;
 };
-
-inline constexpr std::size_t default_block_size = std::size_t{1} << 20;
 
 model_writer open_model_writer(output_sink sink, std::string_view line_end,
                                std::size_t block_size = default_block_size);

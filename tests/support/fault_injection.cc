@@ -15,6 +15,8 @@
 //                                   then goes on with the call
 //   CUBEWRIGHT_FAULT_COUNT=path     at exit, the number of counted calls is
 //                                   written to path
+//   CUBEWRIGHT_NO_THREADS=1         pthread_create() fails with EAGAIN, as on
+//                                   a system out of threads (not counted)
 //
 // Counted calls: open() for writing, mkstemp() and mkostemp(), and write()
 // and close() on a descriptor that one of those returned, and rename().
@@ -22,6 +24,7 @@
 #undef _FORTIFY_SOURCE
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -50,6 +53,7 @@ using mkostemp_function = int (*)(char*, int);
 using write_function = ssize_t (*)(int, const void*, size_t);
 using close_function = int (*)(int);
 using rename_function = int (*)(const char*, const char*);
+using thread_function = int (*)(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*);
 
 constexpr int tracked_limit = 1024;
 bool tracked[tracked_limit];
@@ -178,6 +182,12 @@ int close(int fd) {
 int rename(const char* from, const char* to) {
   if (inject()) return -1;
   return next_definition<rename_function>("rename")(from, to);
+}
+
+int pthread_create(pthread_t* thread, const pthread_attr_t* attributes, void* (*start)(void*),
+                   void* argument) {
+  if (environment_number("CUBEWRIGHT_NO_THREADS", 0) != 0) return EAGAIN;
+  return next_definition<thread_function>("pthread_create")(thread, attributes, start, argument);
 }
 
 }  // extern "C"
