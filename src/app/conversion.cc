@@ -98,8 +98,9 @@ std::string grid_size_failure(const std::string& path) {
 }
 
 std::uint8_t colour_byte(float fraction) {
-  const float scaled = std::floor(fraction * 256.0f + 0.5f);
-  if (!(scaled > 0.0f)) return 0;  // NaN too
+  const float scaled = fraction * 256.0f + 0.5f;
+  if (!(scaled >= 1.0f)) return 0;  // NaN too
+  // Positive: truncation is the floor.
   return scaled >= 255.0f ? std::uint8_t{255} : static_cast<std::uint8_t>(scaled);
 }
 
@@ -120,9 +121,12 @@ bool whole_cell(float value, std::int32_t& cell) {
 
 // The cell a picture draws a placed voxel in: the nearest, within 32 bits.
 std::int32_t nearest_cell(float value) {
-  if (!(value > -2147483648.0f)) return value != value ? 0 : -2147483647 - 1;
-  if (!(value < 2147483648.0f)) return 2147483647;
-  return static_cast<std::int32_t>(std::floor(value + 0.5f));
+  const float shifted = value + 0.5f;
+  if (!(shifted >= -2147483648.0f)) return shifted != shifted ? 0 : -2147483647 - 1;
+  if (!(shifted < 2147483648.0f)) return 2147483647;
+  // Truncation toward zero, then down by one where that went up: floor.
+  const auto cell = static_cast<std::int32_t>(shifted);
+  return static_cast<float>(cell) > shifted ? cell - 1 : cell;
 }
 
 cell_voxel drawn_cell(const voxel_record& record) {
@@ -362,10 +366,18 @@ conversion_result write_document(const conversion_request& request, output_sink 
       result.failure = grid_size_failure(request.input_path);
       return result;
     }
-    result.sink_failed = !write_model(tokens, *size, request.placement, request.line_end, sink);
-    if (result.sink_failed) return result;
-    if (request.count || request.keep_placed) walk_cells(tokens, *size, request.placement, note);
-    result.ok = true;
+    if (!request.count && !request.keep_placed) {
+      result.sink_failed = !write_model(tokens, *size, request.placement, request.line_end, sink);
+    } else {
+      model_writer writer = open_model_writer(sink, request.line_end);
+      write_head(writer);
+      walk_cells(tokens, *size, request.placement, [&](const voxel_record& record) {
+        write_voxel(writer, record);
+        note(record);
+      });
+      result.sink_failed = !write_tail(writer);
+    }
+    result.ok = !result.sink_failed;
     return result;
   }
   model_writer writer = open_model_writer(sink, request.line_end);
