@@ -71,6 +71,16 @@ TEST(WayBack, VerboseSaysWhatWasWritten) {
   EXPECT_EQ(result.standard_output, native_document("cubewright: wrote " + folder / "out.xml" +
                                                     ": 30 voxels, x -11..0 y 0..4 z 0..2\n"));
   EXPECT_EQ(result.standard_error, "");
+
+  const process_result exported =
+      run({"-v", "--to", "csv", "--mirror", "x", example("rifle.csv"), folder / "out.csv"});
+  EXPECT_EQ(exported.exit_status, 0);
+  EXPECT_EQ(exported.standard_output,
+            native_document("cubewright: wrote " + folder / "out.csv" +
+                            " (12 x 5 x 3 cells, 30 voxels); to convert it back to the same "
+                            "place: cubewright " +
+                            folder / "out.csv" + " OUT.xml -11 0 0\ncubewright: wrote " +
+                            folder / "out.csv" + ": 30 voxels, x -11..0 y 0..4 z 0..2\n"));
 }
 
 TEST(WrongKind, SwappedArgumentsNeverDestroyAnExport) {

@@ -309,10 +309,12 @@ conversion_result write_cells(const conversion_request& request, output_sink sin
   if (request.keep_placed) result.placed = cells;
   cells = std::vector<cell_voxel>();
   result.voxel_count = grid.voxel_count;
-  for_each_voxel_in_walk_order(grid, [&result](const cell_voxel& voxel) {
-    result.bounds.add(static_cast<float>(voxel.x), static_cast<float>(voxel.y),
-                      static_cast<float>(voxel.z));
-  });
+  // The grid is the voxels' bounding box.
+  result.bounds.add(static_cast<float>(grid.min_x), static_cast<float>(grid.min_y),
+                    static_cast<float>(grid.min_z));
+  result.bounds.add(static_cast<float>(std::int64_t{grid.min_x} + grid.size_x - 1),
+                    static_cast<float>(std::int64_t{grid.min_y} + grid.size_y - 1),
+                    static_cast<float>(std::int64_t{grid.min_z} + grid.size_z - 1));
   result.grid_min[0] = grid.min_x;
   result.grid_min[1] = grid.min_y;
   result.grid_min[2] = grid.min_z;
