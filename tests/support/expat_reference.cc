@@ -3,6 +3,7 @@
 #include <expat.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -137,7 +138,10 @@ our_reading read_with_reader(std::string_view document) {
 }
 
 // The document with every non-ASCII name character of the current edition
-// replaced by 'a', except a leading byte-order mark.
+// spelt in ASCII, except a leading byte-order mark: "_" hex "_" for one that
+// may start a name, "-" hex "-" for one that may only follow. Distinct
+// characters keep distinct spellings, so names that differed still differ
+// (two attributes named by different letters must not become duplicates).
 std::string with_ascii_names(std::string_view document) {
   std::string out;
   const std::size_t start = document.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0;
@@ -154,7 +158,10 @@ std::string with_ascii_names(std::string_view document) {
       c = (c << 6) | (next & 0x3Fu);
     }
     if (valid && c >= 0x80 && cubewright::is_name_char(c)) {
-      out += 'a';
+      const char mark = cubewright::is_name_start_char(c) ? '_' : '-';
+      char hex[16];
+      std::snprintf(hex, sizeof hex, "%c%x%c", mark, static_cast<unsigned>(c), mark);
+      out += hex;
       i += length;
     } else {
       out += document[i++];
