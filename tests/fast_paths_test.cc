@@ -1,17 +1,23 @@
 // The fast paths of the conversion checked against the plain rules they stand
 // in for: separators found eight bytes at a time, colours read through the
-// digit table, and the input mapped instead of read.
+// digit table, exported cells and empty rows taken whole with their lines
+// put together from texts made once, and the input mapped instead of read.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdio>
+#include <iterator>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "app/conversion.h"
 #include "app/platform.h"
 #include "csv_input/token_list.h"
 #include "support/files.h"
 #include "voxel_model/cell_walk.h"
+#include "voxel_model/model_writer.h"
 
 namespace cubewright {
 namespace {
@@ -85,6 +91,80 @@ TEST(ColourFastPath, AgreesWithTheGeneralRule) {
     ASSERT_EQ(record.r, plain_colour(token, 1)) << token;
     ASSERT_EQ(record.g, plain_colour(token, 3)) << token;
     ASSERT_EQ(record.b, plain_colour(token, 5)) << token;
+  }
+}
+
+// The document of a CSV text by the plain rules: the plain fields after the
+// header, each filled one through the general record and line writer.
+std::string plain_document(const std::string& text, const model_placement& placement,
+                           std::string_view line_end) {
+  const std::optional<grid_size> size = parse_grid_size(read_token_list(text));
+  if (!size) return "no grid";
+  std::string document;
+  output_sink sink;
+  sink.context = &document;
+  sink.write = [](void* context, const char* data, std::size_t count) {
+    static_cast<std::string*>(context)->append(data, count);
+    return true;
+  };
+  model_writer writer = open_model_writer(sink, line_end, 4096);
+  write_head(writer);
+  const std::vector<std::string> fields = plain_fields(text);
+  cell_cursor cursor;
+  cursor.cell_y = std::int64_t{size->size_y} - 1;
+  for (std::size_t k = 3; k < fields.size(); ++k) {
+    if (fields[k] != empty_cell)
+      write_voxel(writer, make_voxel_record(cursor, fields[k], placement));
+    advance_cursor(cursor, *size);
+  }
+  write_tail(writer);
+  return document;
+}
+
+TEST(CellWalkShortcuts, WriteWhatThePlainRulesWrite) {
+  // Exported cells with every separator and line end, rows of empty cells
+  // (which the walk compares whole), cells that only look exported, and
+  // grids from a single column to wider than the texts kept per x index;
+  // placements with mirrors and offsets large enough that positions round.
+  const std::vector<std::string> pieces = {"#00000000,",
+                                           "#00000000,",
+                                           "#00000000\n",
+                                           "#00000000\r\n",
+                                           "#1a2B3cFF,",
+                                           "#ffffff80\n",
+                                           "#00000000\r,",
+                                           "#0000000,",
+                                           "#000000000,",
+                                           "#1a2b3c\r\n",
+                                           "#zz00ffFF,",
+                                           ",",
+                                           "\n",
+                                           "\r\n",
+                                           "#00000000,#00000000,#00000000\n",
+                                           "#00000000,#00000000\n"};
+  const std::int32_t widths[] = {1, 2, 3, 4, -2, 0, 5000};
+  const std::int32_t offsets[] = {0, -7, 11, 16777215, -2147483647, 1000000};
+  std::mt19937 random(17);
+  for (int n = 0; n < 3000; ++n) {
+    const std::int32_t width = widths[random() % std::size(widths)];
+    std::string text = std::to_string(width) + "," + std::to_string(random() % 5) + "," +
+                       std::to_string(random() % 5 - 1) + (random() % 2 ? "\n" : "\r\n");
+    const std::size_t count = random() % 400;
+    for (std::size_t k = 0; k < count; ++k) {
+      const std::size_t pick = random() % (pieces.size() + 8);
+      text += pick < pieces.size() ? pieces[pick] : pieces[pick % 2];  // mostly empty cells
+    }
+    model_placement placement;
+    placement.offset_x = offsets[random() % std::size(offsets)];
+    placement.offset_y = offsets[random() % std::size(offsets)];
+    placement.offset_z = offsets[random() % std::size(offsets)];
+    placement.axis_factor_x = random() % 2 ? -1.0f : 1.0f;
+    placement.axis_factor_y = random() % 2 ? -1.0f : 1.0f;
+    placement.axis_factor_z = random() % 2 ? -1.0f : 1.0f;
+    const std::string_view line_end = random() % 2 ? "\n" : "\r\n";
+    const std::optional<std::string> document = convert_text(text, placement, line_end);
+    ASSERT_EQ(document.value_or("no grid"), plain_document(text, placement, line_end))
+        << testing::PrintToString(text);
   }
 }
 

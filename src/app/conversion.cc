@@ -1,8 +1,11 @@
 #include "app/conversion.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <type_traits>
 
 #include "csv_output/sproxel_writer.h"
 #include "vox_format/vox_reader.h"
@@ -14,13 +17,42 @@
 
 namespace cubewright {
 
-bool write_model(const token_list& tokens, const grid_size& size, const model_placement& placement,
-                 std::string_view line_end, output_sink sink, std::size_t block_size) {
+namespace {
+
+// Writes the document of a CSV export, handing the record of every voxel to
+// `note` as well unless it is null. Cells whose colour is six hex digits
+// (every exported one) go through the grid's line texts; any other cell, or
+// a grid too wide for them, through the record.
+template <typename Note>
+bool write_csv_document(const token_list& tokens, const grid_size& size,
+                        const model_placement& placement, std::string_view line_end,
+                        output_sink sink, std::size_t block_size, Note note) {
   model_writer writer = open_model_writer(sink, line_end, block_size);
   write_head(writer);
-  walk_cells(tokens, size, placement,
-             [&writer](const voxel_record& record) { write_voxel(writer, record); });
+  grid_line_writer lines;
+  const bool tabled =
+      open_grid_line_writer(lines, writer, placement, std::max<std::int64_t>(size.size_x, 1));
+  walk_filled_cells(tokens, size, [&](const cell_cursor& cursor, std::string_view token) {
+    std::uint8_t rgb[3];
+    if (tabled && read_colour_bytes(token, rgb)) {
+      write_grid_voxel(lines, cursor.cell_x, cursor.cell_y, cursor.cell_z, rgb[0], rgb[1], rgb[2]);
+      if constexpr (!std::is_same_v<Note, std::nullptr_t>) {
+        note(make_voxel_record(cursor, token, placement));
+      }
+      return;
+    }
+    const voxel_record record = make_voxel_record(cursor, token, placement);
+    write_voxel(writer, record);
+    if constexpr (!std::is_same_v<Note, std::nullptr_t>) note(record);
+  });
   return write_tail(writer);
+}
+
+}  // namespace
+
+bool write_model(const token_list& tokens, const grid_size& size, const model_placement& placement,
+                 std::string_view line_end, output_sink sink, std::size_t block_size) {
+  return write_csv_document(tokens, size, placement, line_end, sink, block_size, nullptr);
 }
 
 std::optional<std::string> convert_text(std::string_view csv_text, const model_placement& placement,
@@ -371,13 +403,8 @@ conversion_result write_document(const conversion_request& request, output_sink 
     if (!request.count && !request.keep_placed) {
       result.sink_failed = !write_model(tokens, *size, request.placement, request.line_end, sink);
     } else {
-      model_writer writer = open_model_writer(sink, request.line_end);
-      write_head(writer);
-      walk_cells(tokens, *size, request.placement, [&](const voxel_record& record) {
-        write_voxel(writer, record);
-        note(record);
-      });
-      result.sink_failed = !write_tail(writer);
+      result.sink_failed = !write_csv_document(tokens, *size, request.placement, request.line_end,
+                                               sink, default_block_size, note);
     }
     result.ok = !result.sink_failed;
     return result;

@@ -8,11 +8,92 @@
 
 namespace cubewright {
 
-/// The non-empty fields of a whole input text, in file order.
+/// Reads the non-empty fields of a text one at a time, from a position that
+/// is the start of a field.
 ///
 /// A field is the text between two separators, where "," and the line end
 /// separate; a line ends at LF, and a CR directly before the LF belongs to the
 /// line end. Fields are kept byte for byte: nothing is trimmed or converted.
+/// The reader holds no state but its position, so a caller that knows the
+/// shape of what follows may read past it itself and move the position on.
+class field_reader {
+ public:
+  field_reader() = default;
+  field_reader(const char* next, const char* end) : next_(next), end_(end) {}
+
+  /// Where the next field starts (or the empty ones before it).
+  const char* position() const { return next_; }
+  const char* end() const { return end_; }
+  std::size_t remaining() const { return static_cast<std::size_t>(end_ - next_); }
+
+  /// Moves to `next`, which must be the start of a field not before the
+  /// current position, or the end.
+  void move_to(const char* next) { next_ = next; }
+
+  /// The next non-empty field; false at the end of the text.
+  bool next(std::string_view& field) {
+    while (next_ != end_) {
+      const char* start = next_;
+      const char* stop = next_separator(start, end_);
+      next_ = stop == end_ ? stop : stop + 1;
+      const char* field_end = stop;
+      if (stop != end_ && *stop == '\n' && field_end != start && field_end[-1] == '\r') {
+        --field_end;
+      }
+      if (field_end != start) {
+        field = std::string_view(start, static_cast<std::size_t>(field_end - start));
+        return true;
+      }
+    }
+    return false;
+  }
+
+  /// Eight bytes as a word, byte i of the text in byte i of the word counted
+  /// from the least significant, whatever the machine's byte order; compilers
+  /// make this one load.
+  static std::uint64_t load_word(const char* at) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(at);
+    return std::uint64_t{bytes[0]} | std::uint64_t{bytes[1]} << 8 | std::uint64_t{bytes[2]} << 16 |
+           std::uint64_t{bytes[3]} << 24 | std::uint64_t{bytes[4]} << 32 |
+           std::uint64_t{bytes[5]} << 40 | std::uint64_t{bytes[6]} << 48 |
+           std::uint64_t{bytes[7]} << 56;
+  }
+
+  /// The high bit of byte i is set exactly when byte i of the word is "," or
+  /// LF.
+  static std::uint64_t separator_flags(std::uint64_t word) {
+    constexpr std::uint64_t ones = 0x0101010101010101u;
+    constexpr std::uint64_t low_bits = 0x7F7F7F7F7F7F7F7Fu;
+    // The high bit of each byte that is not zero. Adding 0x7F to the low
+    // seven bits of a byte sets its high bit unless they are all zero, and
+    // never carries into the next byte.
+    const auto nonzero = [](std::uint64_t x) { return ((x & low_bits) + low_bits) | x; };
+    return ~(nonzero(word ^ (ones * ',')) & nonzero(word ^ (ones * '\n'))) & ~low_bits;
+  }
+
+ private:
+  // The first "," or LF from `from` on, or `end`, searched eight bytes at a
+  // time.
+  static const char* next_separator(const char* from, const char* end) {
+    for (; end - from >= 8; from += 8) {
+      const std::uint64_t flags = separator_flags(load_word(from));
+      if (flags != 0) {
+        // The lowest flag alone is 2^(8i + 7) for byte i; the multiplication
+        // brings i into the top byte.
+        const std::uint64_t lowest = flags & (~flags + 1);
+        return from + ((lowest >> 7) * 0x0001020304050607u >> 56);
+      }
+    }
+    while (from != end && *from != ',' && *from != '\n') ++from;
+    return from;
+  }
+
+  const char* next_ = nullptr;
+  const char* end_ = nullptr;
+};
+
+/// The non-empty fields of a whole input text, in file order, as field_reader
+/// reads them.
 ///
 /// A token_list is a view: it does not own the text, which must outlive it and
 /// every token taken from it. Iterating it allocates nothing.
@@ -28,9 +109,7 @@ struct token_list {
     using reference = const std::string_view&;
 
     iterator() = default;
-    iterator(const char* next, const char* end) : next_(next), end_(end), scanned_(next) {
-      advance();
-    }
+    iterator(const char* next, const char* end) : fields_(next, end) { advance(); }
 
     reference operator*() const { return token_; }
     pointer operator->() const { return &token_; }
@@ -48,89 +127,16 @@ struct token_list {
     }
     friend bool operator!=(const iterator& a, const iterator& b) { return !(a == b); }
 
+    /// The fields after the current one.
+    const field_reader& rest() const { return fields_; }
+
    private:
     // Moves to the next non-empty field; at the end the token is null.
     void advance() {
-      while (next_ != end_) {
-        const char* start = next_;
-        const char* stop = next_separator();
-        next_ = stop == end_ ? stop : stop + 1;
-        const char* field_end = stop;
-        if (stop != end_ && *stop == '\n' && field_end != start && field_end[-1] == '\r') {
-          --field_end;
-        }
-        if (field_end != start) {
-          token_ = std::string_view(start, static_cast<std::size_t>(field_end - start));
-          return;
-        }
-      }
-      token_ = std::string_view();
+      if (!fields_.next(token_)) token_ = std::string_view();
     }
 
-    // The first "," or LF from next_ on, or end_. The text is searched eight
-    // bytes at a time, and each block's separators are kept for the fields
-    // that follow, so every byte is looked at once.
-    const char* next_separator() {
-      while (separators_ == 0) {
-        if (end_ - scanned_ < 8) {
-          const char* from = next_ < scanned_ ? scanned_ : next_;
-          while (from != end_ && *from != ',' && *from != '\n') ++from;
-          return from;
-        }
-        block_ = scanned_;
-        scanned_ += 8;
-        separators_ = separator_flags(block_);
-        // Entering a page of memory: ask for the next one. A text mapped from
-        // a file is met page by page for the first time, and waiting for each
-        // page costs more than the scan itself.
-        if ((reinterpret_cast<std::uintptr_t>(block_) & (page_size - 1)) < 8 &&
-            end_ - scanned_ > page_size) {
-          prefetch(block_ + page_size);
-        }
-      }
-      // The lowest flag alone is 2^(8i + 7) for byte i; the multiplication
-      // brings i into the top byte.
-      const std::uint64_t lowest = separators_ & (~separators_ + 1);
-      separators_ ^= lowest;
-      return block_ + ((lowest >> 7) * 0x0001020304050607u >> 56);
-    }
-
-    static constexpr std::ptrdiff_t page_size = 4096;
-
-    // A hint that memory at `address` is read soon.
-    static void prefetch(const char* address) {
-#if defined(__GNUC__)
-      __builtin_prefetch(address);
-#else
-      static_cast<void>(address);  // compilers without the hint do without it
-#endif
-    }
-
-    // The high bit of byte i is set exactly when byte i of the block is ","
-    // or LF.
-    static std::uint64_t separator_flags(const char* block) {
-      const auto* bytes = reinterpret_cast<const unsigned char*>(block);
-      // Byte i of the text is byte i of the word, counted from the least
-      // significant, whatever the machine's byte order; compilers make this
-      // one load.
-      const std::uint64_t word = std::uint64_t{bytes[0]} | std::uint64_t{bytes[1]} << 8 |
-                                 std::uint64_t{bytes[2]} << 16 | std::uint64_t{bytes[3]} << 24 |
-                                 std::uint64_t{bytes[4]} << 32 | std::uint64_t{bytes[5]} << 40 |
-                                 std::uint64_t{bytes[6]} << 48 | std::uint64_t{bytes[7]} << 56;
-      constexpr std::uint64_t ones = 0x0101010101010101u;
-      constexpr std::uint64_t low_bits = 0x7F7F7F7F7F7F7F7Fu;
-      // The high bit of each byte that is not zero. Adding 0x7F to the low
-      // seven bits of a byte sets its high bit unless they are all zero, and
-      // never carries into the next byte.
-      const auto nonzero = [](std::uint64_t x) { return ((x & low_bits) + low_bits) | x; };
-      return ~(nonzero(word ^ (ones * ',')) & nonzero(word ^ (ones * '\n'))) & ~low_bits;
-    }
-
-    const char* next_ = nullptr;  // where the next field starts
-    const char* end_ = nullptr;
-    const char* scanned_ = nullptr;  // the blocks before this are searched
-    const char* block_ = nullptr;    // the block whose separators are kept
-    std::uint64_t separators_ = 0;   // its flags not yet used
+    field_reader fields_;
     std::string_view token_;
   };
 

@@ -2,7 +2,11 @@
 // cells into voxel records.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <string>
 #include <string_view>
 
 #include "csv_input/grid_size.h"
@@ -28,18 +32,43 @@ struct cell_cursor {
 /// Meant for the two-character colour pairs; longer text saturates.
 std::int32_t parse_hex_pair(std::string_view text);
 
-/// A cell index placed on its axis: times the factor, plus the offset, each
-/// step rounded to single precision.
-inline float place_index(std::int64_t index, float factor, std::int32_t offset) {
-  const float scaled = static_cast<float>(index) * factor;
-  return scaled + static_cast<float>(offset);
-}
-
 /// The record of a filled cell token at the given cursor. Colour pairs start
 /// at positions 1, 3 and 5; a pair cut short by the token's end reads what is
 /// left of it, so a missing pair is 0.
 voxel_record make_voxel_record(const cell_cursor& cursor, std::string_view token,
                                const model_placement& placement);
+
+/// The value of every byte as a hex digit, -1 for the others. A table, since
+/// the digits of colours are as good as random and branches on them mispredict.
+inline constexpr std::array<std::int8_t, 256> hex_digit_values = [] {
+  std::array<std::int8_t, 256> values{};
+  for (int c = 0; c < 256; ++c) {
+    values[static_cast<std::size_t>(c)] =
+        static_cast<std::int8_t>(c >= '0' && c <= '9'   ? c - '0'
+                                 : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                                 : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                                        : -1);
+  }
+  return values;
+}();
+
+/// The colour bytes of a filled cell token whose pairs at positions 1, 3 and 5
+/// are all two hex digits, as every exported colour's are; false for any
+/// other token, whose record make_voxel_record then reads by the general rule.
+inline bool read_colour_bytes(std::string_view token, std::uint8_t (&rgb)[3]) {
+  if (token.size() < 7) return false;
+  // No rules for signs, prefixes and white space are needed here. A byte
+  // that is no digit reads as -1, so any such byte makes the OR negative.
+  int digits[6];
+  for (std::size_t i = 0; i < 6; ++i) {
+    digits[i] = hex_digit_values[static_cast<unsigned char>(token[i + 1])];
+  }
+  if ((digits[0] | digits[1] | digits[2] | digits[3] | digits[4] | digits[5]) < 0) return false;
+  for (std::size_t i = 0; i < 3; ++i) {
+    rgb[i] = static_cast<std::uint8_t>(digits[2 * i] * 16 + digits[2 * i + 1]);
+  }
+  return true;
+}
 
 /// Moves the cursor to the next cell: x fastest, then z, then y downward.
 /// A size of zero or less wraps its index on every step.
@@ -55,6 +84,90 @@ inline void advance_cursor(cell_cursor& cursor, const grid_size& size) {
   }
 }
 
+/// Moves the cursor from the first cell of a row (x = 0) past the whole row
+/// of size_x cells, size_x at least 1: as advance_cursor does size_x times.
+inline void advance_row(cell_cursor& cursor, const grid_size& size) {
+  cursor.cell_x = 0;
+  ++cursor.cell_z;
+  if (cursor.cell_z > std::int64_t{size.size_z} - 1) {
+    cursor.cell_z = 0;
+    --cursor.cell_y;
+  }
+}
+
+/// The widest row the walk compares whole against an empty row.
+inline constexpr std::int32_t max_compared_row = 4096;
+
+/// Walks the tokens after the three header fields and hands every filled
+/// cell token to `consume(cursor, token)`, in token order, with the cursor
+/// at its cell.
+///
+/// Exported cells are nine bytes and a separator ("#00000000,"), so the walk
+/// takes such a cell without searching for its end, and a row of empty cells
+/// by one comparison with an empty row; anything else is read field by field.
+template <typename Consumer>
+void walk_filled_cells(const token_list& tokens, const grid_size& size, Consumer&& consume) {
+  cell_cursor cursor;
+  cursor.cell_y = std::int64_t{size.size_y} - 1;
+  auto it = tokens.begin();
+  const auto end = tokens.end();
+  for (int header = 1; header < 3 && it != end; ++header) ++it;
+  if (it == end) return;
+  field_reader fields = it.rest();
+
+  // Eight "0" bytes, the digits of an empty cell.
+  const std::uint64_t empty_digits = field_reader::load_word(empty_cell.data() + 1);
+  // A row of empty cells up to its last one's end, when rows are worth it.
+  std::string empty_row;
+  if (size.size_x >= 2 && size.size_x <= max_compared_row &&
+      fields.remaining() / 16 > std::size_t{10} * static_cast<std::size_t>(size.size_x)) {
+    for (std::int32_t x = 0; x < size.size_x; ++x) {
+      if (x != 0) empty_row += ',';
+      empty_row += empty_cell;
+    }
+  }
+
+  for (;;) {
+    const char* p = fields.position();
+    const std::size_t left = fields.remaining();
+    if (left >= 11 && p[0] == '#') {
+      if (cursor.cell_x == 0 && !empty_row.empty() && left >= empty_row.size() + 2 &&
+          std::memcmp(p, empty_row.data(), empty_row.size()) == 0) {
+        const char* after = p + empty_row.size();
+        // The last cell's separator: "," or a line end.
+        const std::size_t separator = after[0] == ',' || after[0] == '\n'    ? 1
+                                      : after[0] == '\r' && after[1] == '\n' ? 2
+                                                                             : 0;
+        if (separator != 0) {
+          fields.move_to(after + separator);
+          advance_row(cursor, size);
+          continue;
+        }
+      }
+      const std::uint64_t digits = field_reader::load_word(p + 1);
+      const char after = p[9];
+      std::size_t length = 0;  // of the cell and its separators; 0: not the usual shape
+      if (field_reader::separator_flags(digits) == 0) {
+        if (after == ',' || (after == '\n' && p[8] != '\r')) {
+          length = 10;
+        } else if (after == '\r' && p[10] == '\n') {
+          length = 11;
+        }
+      }
+      if (length != 0) {
+        if (digits != empty_digits) consume(cursor, std::string_view(p, 9));
+        fields.move_to(p + length);
+        advance_cursor(cursor, size);
+        continue;
+      }
+    }
+    std::string_view token;
+    if (!fields.next(token)) break;
+    if (token != empty_cell) consume(cursor, token);
+    advance_cursor(cursor, size);
+  }
+}
+
 /// Walks the tokens after the three header fields and hands the record of
 /// every filled cell to `consume`, in token order. Nothing is ever rejected:
 /// tokens past the declared grid go on below y = 0, and a short list simply
@@ -62,15 +175,9 @@ inline void advance_cursor(cell_cursor& cursor, const grid_size& size) {
 template <typename Consumer>
 void walk_cells(const token_list& tokens, const grid_size& size, const model_placement& placement,
                 Consumer&& consume) {
-  cell_cursor cursor;
-  cursor.cell_y = std::int64_t{size.size_y} - 1;
-  auto it = tokens.begin();
-  const auto end = tokens.end();
-  for (int header = 0; header < 3 && it != end; ++header) ++it;
-  for (; it != end; ++it) {
-    if (*it != empty_cell) consume(make_voxel_record(cursor, *it, placement));
-    advance_cursor(cursor, size);
-  }
+  walk_filled_cells(tokens, size, [&](const cell_cursor& cursor, std::string_view token) {
+    consume(make_voxel_record(cursor, token, placement));
+  });
 }
 
 }  // namespace cubewright

@@ -27,4 +27,11 @@ struct model_placement {
   float axis_factor_z = 1.0f;
 };
 
+/// A cell index placed on its axis: times the factor, plus the offset, each
+/// step rounded to single precision.
+inline float place_index(std::int64_t index, float factor, std::int32_t offset) {
+  const float scaled = static_cast<float>(index) * factor;
+  return scaled + static_cast<float>(offset);
+}
+
 }  // namespace cubewright
