@@ -168,6 +168,56 @@ TEST(CellWalkShortcuts, WriteWhatThePlainRulesWrite) {
   }
 }
 
+TEST(GridLines, AreTheLinesOfThePlacedRecords) {
+  // Cells of a .vox scene start anywhere on x, so the texts kept per x index
+  // begin at the grid's first x.
+  std::mt19937 random(23);
+  for (int n = 0; n < 200; ++n) {
+    model_placement placement;
+    placement.offset_x = static_cast<std::int32_t>(random() % 40) - 20;
+    placement.offset_y = n % 3 == 0 ? 16777215 : 3;
+    placement.axis_factor_x = random() % 2 ? -1.0f : 1.0f;
+    placement.axis_factor_z = random() % 2 ? -1.0f : 1.0f;
+    const std::int64_t x_first = static_cast<std::int64_t>(random() % 100) - 60;
+    const auto x_count = static_cast<std::int64_t>(1 + random() % 30);
+    std::string tabled;
+    std::string plain;
+    const auto sink_to = [](std::string& text) {
+      output_sink sink;
+      sink.context = &text;
+      sink.write = [](void* context, const char* data, std::size_t count) {
+        static_cast<std::string*>(context)->append(data, count);
+        return true;
+      };
+      return sink;
+    };
+    model_writer lines_writer = open_model_writer(sink_to(tabled), "\r\n", 4096);
+    model_writer record_writer = open_model_writer(sink_to(plain), "\r\n", 4096);
+    grid_line_writer lines;
+    ASSERT_TRUE(open_grid_line_writer(lines, lines_writer, placement, x_first, x_count));
+    for (int k = 0; k < 50; ++k) {
+      const std::int64_t x = x_first + static_cast<std::int64_t>(random() % 30) % x_count;
+      const std::int64_t y = static_cast<std::int64_t>(random() % 7) - 3;
+      const std::int64_t z = static_cast<std::int64_t>(random() % 7) - 3;
+      const auto r = static_cast<std::uint8_t>(random());
+      const auto g = static_cast<std::uint8_t>(random());
+      const auto b = static_cast<std::uint8_t>(random());
+      write_grid_voxel(lines, x, y, z, r, g, b);
+      voxel_record record;
+      record.x = place_index(x, placement.axis_factor_x, placement.offset_x);
+      record.y = place_index(y, placement.axis_factor_y, placement.offset_y);
+      record.z = place_index(z, placement.axis_factor_z, placement.offset_z);
+      record.r = static_cast<float>(r) / 256;
+      record.g = static_cast<float>(g) / 256;
+      record.b = static_cast<float>(b) / 256;
+      write_voxel(record_writer, record);
+    }
+    write_tail(lines_writer);
+    write_tail(record_writer);
+    ASSERT_EQ(tabled, plain);
+  }
+}
+
 TEST(InputFile, HoldsTheBytesOfTheFile) {
   scratch_folder folder;
   const std::string contents = std::string("2,1,1\r\n#ff8000ff,\0#00000000", 27);

@@ -31,7 +31,7 @@ bool write_csv_document(const token_list& tokens, const grid_size& size,
   write_head(writer);
   grid_line_writer lines;
   const bool tabled =
-      open_grid_line_writer(lines, writer, placement, std::max<std::int64_t>(size.size_x, 1));
+      open_grid_line_writer(lines, writer, placement, 0, std::max<std::int64_t>(size.size_x, 1));
   walk_filled_cells(tokens, size, [&](const cell_cursor& cursor, std::string_view token) {
     std::uint8_t rgb[3];
     if (tabled && read_colour_bytes(token, rgb)) {
@@ -257,9 +257,9 @@ bool for_each_document_voxel(const conversion_request& request, conversion_resul
   return true;
 }
 
-template <typename Consume>
-bool for_each_vox_voxel(const conversion_request& request, conversion_result& result,
-                        Consume& consume) {
+// Reads a .vox input into its grid of placed cells; false when it cannot be
+// read or is too large (result.failure says why).
+bool read_vox_grid(const conversion_request& request, conversion_result& result, voxel_grid& grid) {
   vox_read_result read = read_vox(request.text);
   if (!read.error.empty()) {
     result.failure = "cannot read model: " + request.input_path +
@@ -273,25 +273,33 @@ bool for_each_vox_voxel(const conversion_request& request, conversion_result& re
                            (read.frames_left_out == 1 ? " further model" : " further models") +
                            " (animation frames); only the first is converted");
   }
-  voxel_grid grid;
   if (!make_voxel_grid(read.voxels, grid)) {
     result.failure = "cannot convert: " + request.input_path +
                      ": the scene's bounding box holds more than 2^28 cells";
     return false;
   }
-  read.voxels = std::vector<cell_voxel>();
-  const model_placement& placement = request.placement;
+  return true;
+}
+
+voxel_record placed_record(const cell_voxel& cell, const model_placement& placement) {
+  voxel_record record;
+  record.x = place_index(cell.x, placement.axis_factor_x, placement.offset_x);
+  record.y = place_index(cell.y, placement.axis_factor_y, placement.offset_y);
+  record.z = place_index(cell.z, placement.axis_factor_z, placement.offset_z);
+  record.r = static_cast<float>(cell.r) * 0.00390625f;
+  record.g = static_cast<float>(cell.g) * 0.00390625f;
+  record.b = static_cast<float>(cell.b) * 0.00390625f;
+  return record;
+}
+
+template <typename Consume>
+bool for_each_vox_voxel(const conversion_request& request, conversion_result& result,
+                        Consume& consume) {
+  voxel_grid grid;
+  if (!read_vox_grid(request, result, grid)) return false;
   bool going = true;
   for_each_voxel_in_walk_order(grid, [&](const cell_voxel& cell) {
-    if (!going) return;
-    voxel_record record;
-    record.x = place_index(cell.x, placement.axis_factor_x, placement.offset_x);
-    record.y = place_index(cell.y, placement.axis_factor_y, placement.offset_y);
-    record.z = place_index(cell.z, placement.axis_factor_z, placement.offset_z);
-    record.r = static_cast<float>(cell.r) * 0.00390625f;
-    record.g = static_cast<float>(cell.g) * 0.00390625f;
-    record.b = static_cast<float>(cell.b) * 0.00390625f;
-    going = consume(record, no_line);
+    if (going) going = consume(placed_record(cell, request.placement), no_line);
   });
   return going;
 }
@@ -406,6 +414,27 @@ conversion_result write_document(const conversion_request& request, output_sink 
       result.sink_failed = !write_csv_document(tokens, *size, request.placement, request.line_end,
                                                sink, default_block_size, note);
     }
+    result.ok = !result.sink_failed;
+    return result;
+  }
+  if (request.input == content_kind::vox) {
+    // Whole cells with colour bytes: the lines come from the grid's texts.
+    voxel_grid grid;
+    if (!read_vox_grid(request, result, grid)) return result;
+    model_writer writer = open_model_writer(sink, request.line_end);
+    write_head(writer);
+    grid_line_writer lines;
+    const bool tabled =
+        open_grid_line_writer(lines, writer, request.placement, grid.min_x, grid.size_x);
+    for_each_voxel_in_walk_order(grid, [&](const cell_voxel& cell) {
+      if (tabled) {
+        write_grid_voxel(lines, cell.x, cell.y, cell.z, cell.r, cell.g, cell.b);
+      } else {
+        write_voxel(writer, placed_record(cell, request.placement));
+      }
+      if (request.count || request.keep_placed) note(placed_record(cell, request.placement));
+    });
+    result.sink_failed = !write_tail(writer);
     result.ok = !result.sink_failed;
     return result;
   }

@@ -132,8 +132,10 @@ void update_row(grid_line_writer& lines, std::int64_t y, std::int64_t z) {
 }  // namespace
 
 bool open_grid_line_writer(grid_line_writer& lines, model_writer& writer,
-                           const model_placement& placement, std::int64_t x_count) {
+                           const model_placement& placement, std::int64_t x_first,
+                           std::int64_t x_count) {
   if (x_count < 1 || x_count > grid_line_max_x_count) return false;
+  lines.x_first = x_first;
   lines.writer = &writer;
   lines.placement = placement;
   lines.x_count = x_count;
@@ -165,7 +167,7 @@ void write_grid_voxel(grid_line_writer& lines, std::int64_t x, std::int64_t y, s
     std::memcpy(out, slot, size);
     out += static_cast<unsigned char>(slot[size - 1]);
   };
-  char* x_text = &lines.x_texts[static_cast<std::size_t>(x) * x_slot];
+  char* x_text = &lines.x_texts[static_cast<std::size_t>(x - lines.x_first) * x_slot];
   if (x_text[x_slot - 1] == 0) fill_x_slot(lines, x_text, x);
   copy_slot(x_text, std::integral_constant<std::size_t, x_slot>{});
   std::memcpy(out, lines.row_text, row_slot);

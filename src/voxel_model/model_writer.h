@@ -36,6 +36,7 @@ void write_voxel(model_writer& writer, const voxel_record& record);
 struct grid_line_writer {
   model_writer* writer = nullptr;
   model_placement placement;
+  std::int64_t x_first = 0;
   std::int64_t x_count = 0;
   std::vector<char> x_texts;  // "<voxel x=\"X\" y=\"", a slot per x index, made when first used
   std::vector<char> colour_texts;  // "R\" g=\"", "G\" b=\"", "B\" a=...", per byte
@@ -49,15 +50,16 @@ struct grid_line_writer {
 /// The most x indices a grid_line_writer keeps texts for.
 inline constexpr std::int64_t grid_line_max_x_count = 4096;
 
-/// Prepares lines for x indices 0 to x_count - 1 placed by `placement`, the
-/// writer's line end included. False when x_count is outside 1 to
-/// grid_line_max_x_count or a text would not fit its slot (a line end of
-/// more than a few bytes): write_voxel then writes every line.
+/// Prepares lines for the x indices x_first to x_first + x_count - 1 placed
+/// by `placement`, the writer's line end included. False when x_count is
+/// outside 1 to grid_line_max_x_count or a text would not fit its slot (a
+/// line end of more than a few bytes): write_voxel then writes every line.
 bool open_grid_line_writer(grid_line_writer& lines, model_writer& writer,
-                           const model_placement& placement, std::int64_t x_count);
+                           const model_placement& placement, std::int64_t x_first,
+                           std::int64_t x_count);
 
-/// The line of the voxel on cell (x, y, z), x below the x_count it was opened
-/// with, whose colour is (r, g, b) / 256.
+/// The line of the voxel on cell (x, y, z), x within the indices the lines
+/// were opened for, whose colour is (r, g, b) / 256.
 void write_grid_voxel(grid_line_writer& lines, std::int64_t x, std::int64_t y, std::int64_t z,
                       std::uint8_t r, std::uint8_t g, std::uint8_t b);
 
