@@ -98,74 +98,104 @@ inline void advance_row(cell_cursor& cursor, const grid_size& size) {
 /// The widest row the walk compares whole against an empty row.
 inline constexpr std::int32_t max_compared_row = 4096;
 
-/// Walks the tokens after the three header fields and hands every filled
-/// cell token to `consume(cursor, token)`, in token order, with the cursor
-/// at its cell.
+/// The fields of the cells: what follows the three header fields, or nothing
+/// when there are fewer.
+inline field_reader cell_fields(const token_list& tokens) {
+  auto it = tokens.begin();
+  const auto end = tokens.end();
+  for (int header = 1; header < 3 && it != end; ++header) ++it;
+  if (it == end)
+    return field_reader(tokens.text.data() + tokens.text.size(),
+                        tokens.text.data() + tokens.text.size());
+  return it.rest();
+}
+
+/// The cursor at the first cell.
+inline cell_cursor first_cell(const grid_size& size) {
+  cell_cursor cursor;
+  cursor.cell_y = std::int64_t{size.size_y} - 1;
+  return cursor;
+}
+
+/// Walks cell fields and hands every filled cell token to
+/// `consume(cursor, token)`, in token order, with the cursor at its cell.
 ///
 /// Exported cells are nine bytes and a separator ("#00000000,"), so the walk
 /// takes such a cell without searching for its end, and a row of empty cells
 /// by one comparison with an empty row; anything else is read field by field.
-template <typename Consumer>
-void walk_filled_cells(const token_list& tokens, const grid_size& size, Consumer&& consume) {
-  cell_cursor cursor;
-  cursor.cell_y = std::int64_t{size.size_y} - 1;
-  auto it = tokens.begin();
-  const auto end = tokens.end();
-  for (int header = 1; header < 3 && it != end; ++header) ++it;
-  if (it == end) return;
-  field_reader fields = it.rest();
-
-  // Eight "0" bytes, the digits of an empty cell.
-  const std::uint64_t empty_digits = field_reader::load_word(empty_cell.data() + 1);
-  // A row of empty cells up to its last one's end, when rows are worth it.
-  std::string empty_row;
-  if (size.size_x >= 2 && size.size_x <= max_compared_row &&
-      fields.remaining() / 16 > std::size_t{10} * static_cast<std::size_t>(size.size_x)) {
-    for (std::int32_t x = 0; x < size.size_x; ++x) {
-      if (x != 0) empty_row += ',';
-      empty_row += empty_cell;
+class cell_walker {
+ public:
+  /// A walker for a grid of `size`; `expected_bytes` of cells to walk tell
+  /// whether whole rows are worth comparing.
+  cell_walker(const grid_size& size, std::size_t expected_bytes) : size_(size) {
+    if (size.size_x >= 2 && size.size_x <= max_compared_row &&
+        expected_bytes / 16 > std::size_t{10} * static_cast<std::size_t>(size.size_x)) {
+      for (std::int32_t x = 0; x < size.size_x; ++x) {
+        if (x != 0) empty_row_ += ',';
+        empty_row_ += empty_cell;
+      }
     }
   }
 
-  for (;;) {
-    const char* p = fields.position();
-    const std::size_t left = fields.remaining();
-    if (left >= 11 && p[0] == '#') {
-      if (cursor.cell_x == 0 && !empty_row.empty() && left >= empty_row.size() + 2 &&
-          std::memcmp(p, empty_row.data(), empty_row.size()) == 0) {
-        const char* after = p + empty_row.size();
-        // The last cell's separator: "," or a line end.
-        const std::size_t separator = after[0] == ',' || after[0] == '\n'    ? 1
-                                      : after[0] == '\r' && after[1] == '\n' ? 2
-                                                                             : 0;
-        if (separator != 0) {
-          fields.move_to(after + separator);
-          advance_row(cursor, size);
+  /// Walks every field of `fields` from `cursor` on; the cursor is left at
+  /// the cell after the last one.
+  template <typename Consumer>
+  void walk(field_reader fields, cell_cursor& cursor, Consumer&& consume) const {
+    // Eight "0" bytes, the digits of an empty cell.
+    const std::uint64_t empty_digits = field_reader::load_word(empty_cell.data() + 1);
+    for (;;) {
+      const char* p = fields.position();
+      const std::size_t left = fields.remaining();
+      if (left >= 11 && p[0] == '#') {
+        if (cursor.cell_x == 0 && !empty_row_.empty() && left >= empty_row_.size() + 2 &&
+            std::memcmp(p, empty_row_.data(), empty_row_.size()) == 0) {
+          const char* after = p + empty_row_.size();
+          // The last cell's separator: "," or a line end.
+          const std::size_t separator = after[0] == ',' || after[0] == '\n'    ? 1
+                                        : after[0] == '\r' && after[1] == '\n' ? 2
+                                                                               : 0;
+          if (separator != 0) {
+            fields.move_to(after + separator);
+            advance_row(cursor, size_);
+            continue;
+          }
+        }
+        const std::uint64_t digits = field_reader::load_word(p + 1);
+        const char after = p[9];
+        std::size_t length = 0;  // of the cell and its separators; 0: not the usual shape
+        if (field_reader::separator_flags(digits) == 0) {
+          if (after == ',' || (after == '\n' && p[8] != '\r')) {
+            length = 10;
+          } else if (after == '\r' && p[10] == '\n') {
+            length = 11;
+          }
+        }
+        if (length != 0) {
+          if (digits != empty_digits) consume(cursor, std::string_view(p, 9));
+          fields.move_to(p + length);
+          advance_cursor(cursor, size_);
           continue;
         }
       }
-      const std::uint64_t digits = field_reader::load_word(p + 1);
-      const char after = p[9];
-      std::size_t length = 0;  // of the cell and its separators; 0: not the usual shape
-      if (field_reader::separator_flags(digits) == 0) {
-        if (after == ',' || (after == '\n' && p[8] != '\r')) {
-          length = 10;
-        } else if (after == '\r' && p[10] == '\n') {
-          length = 11;
-        }
-      }
-      if (length != 0) {
-        if (digits != empty_digits) consume(cursor, std::string_view(p, 9));
-        fields.move_to(p + length);
-        advance_cursor(cursor, size);
-        continue;
-      }
+      std::string_view token;
+      if (!fields.next(token)) break;
+      if (token != empty_cell) consume(cursor, token);
+      advance_cursor(cursor, size_);
     }
-    std::string_view token;
-    if (!fields.next(token)) break;
-    if (token != empty_cell) consume(cursor, token);
-    advance_cursor(cursor, size);
   }
+
+ private:
+  grid_size size_;
+  std::string empty_row_;  // a row of empty cells up to its last one's end, when worth it
+};
+
+/// Walks the tokens after the three header fields and hands every filled
+/// cell token to `consume(cursor, token)`, as cell_walker does.
+template <typename Consumer>
+void walk_filled_cells(const token_list& tokens, const grid_size& size, Consumer&& consume) {
+  const field_reader fields = cell_fields(tokens);
+  cell_cursor cursor = first_cell(size);
+  cell_walker(size, fields.remaining()).walk(fields, cursor, consume);
 }
 
 /// Walks the tokens after the three header fields and hands the record of
