@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "app/conversion.h"
+#include "app/parallel_document.h"
 #include "csv_output/sproxel_writer.h"
 #include "support/files.h"
 #include "support/process.h"
@@ -692,6 +693,18 @@ TEST(InjectedFault, WithoutAWritingThreadEveryCallFailingKeepsTheOldOutput) {
   const settings no_thread = {{"CUBEWRIGHT_NO_THREADS", "1"}, {"CUBEWRIGHT_WRITE_LIMIT", "65536"}};
   EXPECT_GT(fail_at_every_call(model, false, no_thread, "Input/output error"), 20);
   settings disk_full = no_thread;
+  disk_full.emplace_back("CUBEWRIGHT_FAULT_ERRNO", std::to_string(ENOSPC));
+  fail_at_every_call(model, true, disk_full, "No space left on device");
+}
+
+TEST(InjectedFault, TwoFormattingThreadsKeepTheOldOutput) {
+  // Large enough for the document to be formatted by two threads that write
+  // in turn: a failure in either thread's write stops both.
+  const std::string model = make_model(64, 64, 64);
+  ASSERT_GE(model.size(), cubewright::min_parallel_cells);
+  const settings large_writes = {{"CUBEWRIGHT_WRITE_LIMIT", "1048576"}};
+  EXPECT_GT(fail_at_every_call(model, false, large_writes, "Input/output error"), 10);
+  settings disk_full = large_writes;
   disk_full.emplace_back("CUBEWRIGHT_FAULT_ERRNO", std::to_string(ENOSPC));
   fail_at_every_call(model, true, disk_full, "No space left on device");
 }

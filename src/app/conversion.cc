@@ -7,6 +7,7 @@
 #include <cstring>
 #include <type_traits>
 
+#include "app/parallel_document.h"
 #include "csv_output/sproxel_writer.h"
 #include "vox_format/vox_reader.h"
 #include "vox_format/vox_writer.h"
@@ -409,7 +410,11 @@ conversion_result write_document(const conversion_request& request, output_sink 
       return result;
     }
     if (!request.count && !request.keep_placed) {
-      result.sink_failed = !write_model(tokens, *size, request.placement, request.line_end, sink);
+      const bool written =
+          request.parallel
+              ? write_model_in_parallel(tokens, *size, request.placement, request.line_end, sink)
+              : write_model(tokens, *size, request.placement, request.line_end, sink);
+      result.sink_failed = !written;
     } else {
       result.sink_failed = !write_csv_document(tokens, *size, request.placement, request.line_end,
                                                sink, default_block_size, note);

@@ -5,6 +5,7 @@
 
 #include "app/conversion.h"
 #include "app/options.h"
+#include "app/parallel_document.h"
 #include "app/platform.h"
 #include "app/threaded_sink.h"
 #include "preview/png.h"
@@ -193,6 +194,11 @@ int convert_input(const command_line& line, std::string_view text, bool writer_t
   request.line_end = native_line_end;
   request.count = line.verbose;
   request.keep_placed = drawing;
+  // A large export's document is formatted by two threads that write in
+  // turn; everything else is formatted here while a thread writes.
+  request.parallel = writer_thread && input == content_kind::sproxel_csv &&
+                     line.format == output_format::xml && !request.count && !drawing &&
+                     text.size() >= min_parallel_cells;
 
   io_failure failure;
   output_file output;
@@ -201,7 +207,8 @@ int convert_input(const command_line& line, std::string_view text, bool writer_t
   }
   file_sink_state state{&output, &failure};
   threaded_sink writing;
-  start_threaded_sink(writing, output_sink{&state, &write_to_file}, writer_thread);
+  start_threaded_sink(writing, output_sink{&state, &write_to_file},
+                      writer_thread && !request.parallel);
   const conversion_result result = convert_model(request, sink_of(writing));
   // `failure` is the writing thread's until it has stopped.
   const bool written = finish_threaded_sink(writing);

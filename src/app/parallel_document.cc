@@ -1,0 +1,245 @@
+#include "app/parallel_document.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstdint>
+#include <cstring>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "voxel_model/cell_walk.h"
+#include "voxel_model/model_writer.h"
+
+namespace cubewright {
+namespace {
+
+struct piece {
+  const char* start = nullptr;
+  const char* end = nullptr;
+  cell_cursor expected;  // where the regular lines say its first cell is
+};
+
+bool same_cell(const cell_cursor& a, const cell_cursor& b) {
+  return a.cell_x == b.cell_x && a.cell_y == b.cell_y && a.cell_z == b.cell_z;
+}
+
+// Where the cell at `at` is when every line of cells is as long as the first
+// and every layer is size_z lines and one blank line, as exported files are.
+// Only a guess for other files; the walk decides.
+cell_cursor regular_cell_at(const char* begin, const char* at, std::size_t line_length,
+                            std::size_t blank_length, const grid_size& size) {
+  cell_cursor cursor = first_cell(size);
+  if (size.size_z < 1 || line_length == 0) return cursor;
+  const auto lines = static_cast<std::size_t>(size.size_z);
+  const std::size_t layer_length = lines * line_length + blank_length;
+  const auto offset = static_cast<std::size_t>(at - begin);
+  const std::size_t layer = offset / layer_length;
+  const std::size_t row = offset % layer_length / line_length;
+  cursor.cell_y -= static_cast<std::int64_t>(layer);
+  if (row >= lines) {
+    --cursor.cell_y;  // on the blank line: the next layer's first row
+  } else {
+    cursor.cell_z = static_cast<std::int64_t>(row);
+  }
+  return cursor;
+}
+
+// The cells cut at line starts about document_piece_size apart.
+std::vector<piece> cut_pieces(const field_reader& cells, const grid_size& size) {
+  const char* const begin = cells.position();
+  const char* const end = cells.end();
+  const auto* first_line_end =
+      static_cast<const char*>(std::memchr(begin, '\n', static_cast<std::size_t>(end - begin)));
+  std::size_t line_length = 0;
+  std::size_t blank_length = 1;
+  if (first_line_end != nullptr) {
+    line_length = static_cast<std::size_t>(first_line_end - begin) + 1;
+    if (first_line_end != begin && first_line_end[-1] == '\r') blank_length = 2;
+  }
+  std::vector<piece> pieces;
+  const char* start = begin;
+  while (static_cast<std::size_t>(end - start) > 2 * document_piece_size) {
+    const char* cut = start + document_piece_size;
+    const auto* line_end =
+        static_cast<const char*>(std::memchr(cut, '\n', static_cast<std::size_t>(end - cut)));
+    if (line_end == nullptr || line_end + 1 == end) break;
+    pieces.push_back({start, line_end + 1, {}});
+    start = line_end + 1;
+  }
+  pieces.push_back({start, end, {}});
+  for (piece& p : pieces) {
+    p.expected = regular_cell_at(begin, p.start, line_length, blank_length, size);
+  }
+  return pieces;
+}
+
+// What the two threads share.
+struct shared_run {
+  const grid_size* size = nullptr;
+  const model_placement* placement = nullptr;
+  std::string_view line_end;
+  output_sink target;
+  const cell_walker* walker = nullptr;
+  std::vector<piece> pieces;
+
+  std::mutex lock;
+  std::condition_variable turn_changed;
+  std::size_t written = 0;         // pieces written so far
+  std::vector<cell_cursor> after;  // per written piece: the cell after its last
+  bool failed = false;
+};
+
+// One piece on its way out: whether it is its turn yet, where it was
+// formatted from, and whether that proved wrong.
+struct piece_output {
+  shared_run* run = nullptr;
+  std::size_t index = 0;
+  bool in_turn = false;
+  cell_cursor start;
+  bool misplaced = false;
+};
+
+// Waits for the piece's turn; false after a failure, or when the piece was
+// formatted from the wrong cell (then `misplaced`).
+bool take_turn(piece_output& out) {
+  if (out.in_turn) return true;
+  shared_run& run = *out.run;
+  std::unique_lock<std::mutex> held(run.lock);
+  run.turn_changed.wait(held, [&] { return run.failed || run.written == out.index; });
+  if (run.failed) return false;
+  out.in_turn = true;
+  if (out.index != 0 && !same_cell(run.after[out.index - 1], out.start)) {
+    out.misplaced = true;
+    return false;
+  }
+  return true;
+}
+
+bool write_piece_bytes(void* context, const char* data, std::size_t size) {
+  auto& out = *static_cast<piece_output*>(context);
+  if (!take_turn(out)) return false;
+  shared_run& run = *out.run;
+  if (run.target.write(run.target.context, data, size)) return true;
+  const std::lock_guard<std::mutex> held(run.lock);
+  run.failed = true;
+  run.turn_changed.notify_all();
+  return false;
+}
+
+// A thread's block, line texts and the pieces it formats.
+class piece_writer {
+ public:
+  explicit piece_writer(shared_run& run)
+      : run_(run), writer_(open_model_writer(output_sink{}, run.line_end)) {
+    tabled_ = open_grid_line_writer(lines_, writer_, *run.placement, 0,
+                                    std::max<std::int64_t>(run.size->size_x, 1));
+  }
+  piece_writer(const piece_writer&) = delete;
+  piece_writer& operator=(const piece_writer&) = delete;
+
+  // Formats and writes piece `index`; false once the run has failed.
+  bool write(std::size_t index) {
+    piece_output out;
+    out.run = &run_;
+    out.index = index;
+    {
+      const std::lock_guard<std::mutex> held(run_.lock);
+      if (run_.failed) return false;
+      out.in_turn = run_.written == index;
+      out.start = index == 0    ? first_cell(*run_.size)
+                  : out.in_turn ? run_.after[index - 1]
+                                : run_.pieces[index].expected;
+    }
+    for (;;) {
+      cell_cursor cursor = out.start;
+      format(index, out, cursor);
+      if (take_turn(out) && !writer_.block.failed) {
+        const std::lock_guard<std::mutex> held(run_.lock);
+        run_.after[index] = cursor;
+        ++run_.written;
+        run_.turn_changed.notify_all();
+        return true;
+      }
+      if (!out.misplaced) return false;
+      // It is this piece's turn now, and where it starts is known.
+      const std::lock_guard<std::mutex> held(run_.lock);
+      out.misplaced = false;
+      out.start = run_.after[index - 1];
+    }
+  }
+
+ private:
+  void format(std::size_t index, piece_output& out, cell_cursor& cursor) {
+    output_block& block = writer_.block;
+    block.sink.context = &out;
+    block.sink.write = &write_piece_bytes;
+    block.used = 0;
+    block.failed = false;
+    if (index == 0) write_head(writer_);
+    const piece& p = run_.pieces[index];
+    const model_placement& placement = *run_.placement;
+    run_.walker->walk(
+        field_reader(p.start, p.end), cursor, [&](const cell_cursor& at, std::string_view token) {
+          std::uint8_t rgb[3];
+          if (tabled_ && read_colour_bytes(token, rgb)) {
+            write_grid_voxel(lines_, at.cell_x, at.cell_y, at.cell_z, rgb[0], rgb[1], rgb[2]);
+          } else {
+            write_voxel(writer_, make_voxel_record(at, token, placement));
+          }
+        });
+    if (index + 1 == run_.pieces.size()) {
+      write_tail(writer_);
+    } else {
+      flush_output_block(block);
+    }
+  }
+
+  shared_run& run_;
+  model_writer writer_;
+  grid_line_writer lines_;
+  bool tabled_ = false;
+};
+
+// Writes pieces first, first + step, ... until they end or the run fails.
+void write_pieces(shared_run* run, std::size_t first, std::size_t step) {
+  piece_writer writer(*run);
+  for (std::size_t index = first; index < run->pieces.size(); index += step) {
+    if (!writer.write(index)) return;
+  }
+}
+
+}  // namespace
+
+bool write_model_in_parallel(const token_list& tokens, const grid_size& size,
+                             const model_placement& placement, std::string_view line_end,
+                             output_sink sink, int threads) {
+  const field_reader cells = cell_fields(tokens);
+  const cell_walker walker(size, cells.remaining());
+  shared_run run;
+  run.size = &size;
+  run.placement = &placement;
+  run.line_end = line_end;
+  run.target = sink;
+  run.walker = &walker;
+  run.pieces = cut_pieces(cells, size);
+  run.after.resize(run.pieces.size());
+  std::thread helper;
+  bool helped = false;
+  if (threads > 1 && run.pieces.size() > 1) {
+    // The one place that must catch: a thread that cannot be started is
+    // reported by an exception, and the run goes on without it.
+    try {
+      helper = std::thread(write_pieces, &run, std::size_t{1}, std::size_t{2});
+      helped = true;
+    } catch (const std::system_error&) {
+      helped = false;
+    }
+  }
+  write_pieces(&run, 0, helped ? 2 : 1);
+  if (helped) helper.join();
+  return !run.failed && run.written == run.pieces.size();
+}
+
+}  // namespace cubewright

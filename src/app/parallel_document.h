@@ -1,0 +1,38 @@
+// The document of a large CSV export written by two threads: each formats
+// every other piece of the cells and writes its pieces in their turn.
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+
+#include "csv_input/grid_size.h"
+#include "csv_input/token_list.h"
+#include "voxel_model/output_sink.h"
+#include "voxel_model/voxel_record.h"
+
+namespace cubewright {
+
+/// The cells are cut into pieces of about this many bytes, at line starts.
+inline constexpr std::size_t document_piece_size = std::size_t{512} << 10;
+
+/// Below this many bytes of cells a second thread gains nothing.
+inline constexpr std::size_t min_parallel_cells = 4 * document_piece_size;
+
+/// Writes the same bytes as write_model, to a sink whose `write` is called
+/// from either thread, one call at a time and in document order.
+///
+/// A piece's cells start where the previous piece's end, and only the walk
+/// of that piece knows where that is. So a piece is formatted from where an
+/// exported file's regular lines say it starts, and checked when its turn
+/// comes: if the previous piece ended elsewhere, the piece is formatted
+/// again from there before anything of it is written. Each thread holds one
+/// block of `default_block_size` bytes; a piece whose document outgrows it
+/// waits for its turn and writes as it goes. The first write the sink refuses
+/// stops both threads. With `threads` 1, or when no second thread can be
+/// started, the calling thread writes every piece. True when the sink took
+/// the whole document.
+bool write_model_in_parallel(const token_list& tokens, const grid_size& size,
+                             const model_placement& placement, std::string_view line_end,
+                             output_sink sink, int threads = 2);
+
+}  // namespace cubewright
