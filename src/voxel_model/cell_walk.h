@@ -40,14 +40,13 @@ voxel_record make_voxel_record(const cell_cursor& cursor, std::string_view token
 
 /// The value of every byte as a hex digit, -1 for the others. A table, since
 /// the digits of colours are as good as random and branches on them mispredict.
-inline constexpr std::array<std::int8_t, 256> hex_digit_values = [] {
-  std::array<std::int8_t, 256> values{};
+inline constexpr std::array<int, 256> hex_digit_values = [] {
+  std::array<int, 256> values{};
   for (int c = 0; c < 256; ++c) {
-    values[static_cast<std::size_t>(c)] =
-        static_cast<std::int8_t>(c >= '0' && c <= '9'   ? c - '0'
-                                 : c >= 'a' && c <= 'f' ? c - 'a' + 10
-                                 : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                                                        : -1);
+    values[static_cast<std::size_t>(c)] = c >= '0' && c <= '9'   ? c - '0'
+                                          : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                                          : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                                                 : -1;
   }
   return values;
 }();
