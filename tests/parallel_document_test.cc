@@ -95,7 +95,7 @@ TEST(ParallelDocument, WritesWhatOneThreadWrites) {
   unsigned seed = 1;
   for (const example& e : examples) {
     const std::string text = export_text(72, e.line_end, e.irregular, seed++);
-    ASSERT_GT(text.size(), min_parallel_cells);
+    ASSERT_GT(text.size(), 4 * document_piece_size);
     const std::string expected = document_of(text, e.placement);
     const token_list tokens = read_token_list(text);
     for (int threads : {1, 2}) {

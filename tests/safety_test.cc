@@ -67,6 +67,25 @@ std::string make_model(int size_x, int size_y, int size_z) {
   return text;
 }
 
+// A model whose cells are nearly all empty: a large input with a small
+// document (one cell in 23 is filled).
+std::string make_sparse_model(int size_x, int size_y, int size_z) {
+  std::string text =
+      std::to_string(size_x) + "," + std::to_string(size_y) + "," + std::to_string(size_z) + "\n";
+  unsigned cell = 0;
+  for (int y = 0; y < size_y; ++y) {
+    for (int z = 0; z < size_z; ++z) {
+      for (int x = 0; x < size_x; ++x, ++cell) {
+        if (x != 0) text += ',';
+        text += cell % 23 == 5 ? "#3C7A1FFF" : "#00000000";
+      }
+      text += '\n';
+    }
+    text += '\n';
+  }
+  return text;
+}
+
 std::string error_line(const std::string& what, const std::string& path,
                        const std::string& reason) {
   return "cubewright: " + what + ": " + path + ": " + reason + "\n";
@@ -700,9 +719,9 @@ TEST(InjectedFault, WithoutAWritingThreadEveryCallFailingKeepsTheOldOutput) {
 TEST(InjectedFault, TwoFormattingThreadsKeepTheOldOutput) {
   // Large enough for the document to be formatted by two threads that write
   // in turn: a failure in either thread's write stops both.
-  const std::string model = make_model(64, 64, 64);
-  ASSERT_GE(model.size(), cubewright::min_parallel_cells);
-  const settings large_writes = {{"CUBEWRIGHT_WRITE_LIMIT", "1048576"}};
+  const std::string model = make_sparse_model(160, 40, 160);
+  ASSERT_GE(model.size(), cubewright::min_parallel_input);
+  const settings large_writes = {{"CUBEWRIGHT_WRITE_LIMIT", "262144"}};
   EXPECT_GT(fail_at_every_call(model, false, large_writes, "Input/output error"), 10);
   settings disk_full = large_writes;
   disk_full.emplace_back("CUBEWRIGHT_FAULT_ERRNO", std::to_string(ENOSPC));

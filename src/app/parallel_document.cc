@@ -1,6 +1,7 @@
 #include "app/parallel_document.h"
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <cstring>
@@ -8,6 +9,10 @@
 #include <system_error>
 #include <thread>
 #include <vector>
+
+#if defined(__x86_64__) || defined(_M_X64) || defined(__i386__) || defined(_M_IX86)
+#include <immintrin.h>
+#endif
 
 #include "voxel_model/cell_walk.h"
 #include "voxel_model/model_writer.h"
@@ -89,6 +94,10 @@ struct shared_run {
   std::size_t written = 0;         // pieces written so far
   std::vector<cell_cursor> after;  // per written piece: the cell after its last
   bool failed = false;
+  // `written` and `failed`, also read without the lock by a thread about
+  // to wait for its turn.
+  std::atomic<std::size_t> written_seen{0};
+  std::atomic<bool> failed_seen{false};
 };
 
 // One piece on its way out: whether it is its turn yet, where it was
@@ -101,11 +110,31 @@ struct piece_output {
   bool misplaced = false;
 };
 
+// How long a thread waits awake for its turn: a few hundred microseconds.
+constexpr int max_spins = 20000;
+
+void pause_briefly() {
+#if defined(__x86_64__) || defined(_M_X64) || defined(__i386__) || defined(_M_IX86)
+  _mm_pause();
+#else
+  std::this_thread::yield();
+#endif
+}
+
 // Waits for the piece's turn; false after a failure, or when the piece was
 // formatted from the wrong cell (then `misplaced`).
 bool take_turn(piece_output& out) {
   if (out.in_turn) return true;
   shared_run& run = *out.run;
+  // The turn usually comes within the other thread's write: waiting for it
+  // awake is quicker than being woken, which can take as long as a write.
+  for (int spin = 0; spin < max_spins; ++spin) {
+    if (run.written_seen.load(std::memory_order_relaxed) == out.index ||
+        run.failed_seen.load(std::memory_order_relaxed)) {
+      break;
+    }
+    pause_briefly();
+  }
   std::unique_lock<std::mutex> held(run.lock);
   run.turn_changed.wait(held, [&] { return run.failed || run.written == out.index; });
   if (run.failed) return false;
@@ -124,6 +153,7 @@ bool write_piece_bytes(void* context, const char* data, std::size_t size) {
   if (run.target.write(run.target.context, data, size)) return true;
   const std::lock_guard<std::mutex> held(run.lock);
   run.failed = true;
+  run.failed_seen = true;
   run.turn_changed.notify_all();
   return false;
 }
@@ -159,6 +189,7 @@ class piece_writer {
         const std::lock_guard<std::mutex> held(run_.lock);
         run_.after[index] = cursor;
         ++run_.written;
+        run_.written_seen = run_.written;
         run_.turn_changed.notify_all();
         return true;
       }

@@ -198,7 +198,7 @@ int convert_input(const command_line& line, std::string_view text, bool writer_t
   // turn; everything else is formatted here while a thread writes.
   request.parallel = writer_thread && input == content_kind::sproxel_csv &&
                      line.format == output_format::xml && !request.count && !drawing &&
-                     text.size() >= min_parallel_cells;
+                     text.size() >= min_parallel_input;
 
   io_failure failure;
   output_file output;
