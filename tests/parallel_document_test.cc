@@ -1,6 +1,7 @@
 // The document written by two threads against the one written by one: the
-// same bytes whether or not the pieces start where the regular lines say,
-// one write at a time, and nothing after a refused write.
+// same bytes whether or not an export's pieces start where its regular lines
+// say, the same bytes for a .vox file's grid, one write at a time, and
+// nothing after a refused write.
 #include "app/parallel_document.h"
 
 #include <gtest/gtest.h>
@@ -9,8 +10,12 @@
 #include <cstddef>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "app/conversion.h"
+#include "voxel_model/cell_voxel.h"
+#include "voxel_model/model_writer.h"
+#include "voxel_model/voxel_grid.h"
 
 namespace cubewright {
 namespace {
@@ -122,6 +127,49 @@ TEST(ParallelDocument, StopsAtTheFirstRefusedWrite) {
     EXPECT_EQ(out.calls_after_refusal, 0) << refuse_from;
     EXPECT_EQ(out.bytes, expected.substr(0, out.bytes.size())) << refuse_from;
     EXPECT_FALSE(out.overlapped);
+  }
+}
+
+// The document of a grid by the record path, one voxel after the other.
+std::string grid_document(const voxel_grid& grid, const model_placement& placement) {
+  checking_sink out;
+  model_writer writer = open_model_writer(out.sink(), "\n", 4096);
+  write_head(writer);
+  for_each_voxel_in_walk_order(
+      grid, [&](const cell_voxel& cell) { write_voxel(writer, placed_record(cell, placement)); });
+  write_tail(writer);
+  return out.bytes;
+}
+
+TEST(ParallelDocument, WritesAGridAsOneThreadWrites) {
+  // Layers of a few cells and of many, so that pieces hold one layer or
+  // several; a grid that starts left of and below 0; and an empty one.
+  std::mt19937 random(31);
+  model_placement placement;
+  placement.axis_factor_z = -1.0f;
+  placement.offset_y = 5;
+  for (const int side : {0, 60, 300}) {
+    std::vector<cell_voxel> voxels;
+    for (int k = 0; k < side * side * 3; ++k) {
+      cell_voxel cell;
+      cell.x = static_cast<std::int32_t>(random() % static_cast<unsigned>(side)) - 4;
+      cell.y = static_cast<std::int32_t>(random() % 40) - 7;
+      cell.z = static_cast<std::int32_t>(random() % static_cast<unsigned>(side));
+      cell.r = static_cast<std::uint8_t>(random());
+      cell.g = static_cast<std::uint8_t>(random());
+      cell.b = static_cast<std::uint8_t>(random());
+      voxels.push_back(cell);
+    }
+    voxel_grid grid;
+    ASSERT_TRUE(make_voxel_grid(voxels, grid));
+    const std::string expected = grid_document(grid, placement);
+    for (int threads : {1, 2}) {
+      checking_sink out;
+      EXPECT_TRUE(write_grid_in_parallel(grid, placement, "\n", out.sink(), threads));
+      EXPECT_FALSE(out.overlapped);
+      EXPECT_TRUE(out.bytes == expected) << "side " << side << ", threads " << threads << ": "
+                                         << out.bytes.size() << " bytes of " << expected.size();
+    }
   }
 }
 

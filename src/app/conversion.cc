@@ -282,17 +282,6 @@ bool read_vox_grid(const conversion_request& request, conversion_result& result,
   return true;
 }
 
-voxel_record placed_record(const cell_voxel& cell, const model_placement& placement) {
-  voxel_record record;
-  record.x = place_index(cell.x, placement.axis_factor_x, placement.offset_x);
-  record.y = place_index(cell.y, placement.axis_factor_y, placement.offset_y);
-  record.z = place_index(cell.z, placement.axis_factor_z, placement.offset_z);
-  record.r = static_cast<float>(cell.r) * 0.00390625f;
-  record.g = static_cast<float>(cell.g) * 0.00390625f;
-  record.b = static_cast<float>(cell.b) * 0.00390625f;
-  return record;
-}
-
 template <typename Consume>
 bool for_each_vox_voxel(const conversion_request& request, conversion_result& result,
                         Consume& consume) {
@@ -426,6 +415,11 @@ conversion_result write_document(const conversion_request& request, output_sink 
     // Whole cells with colour bytes: the lines come from the grid's texts.
     voxel_grid grid;
     if (!read_vox_grid(request, result, grid)) return result;
+    if (request.parallel && !request.count && !request.keep_placed) {
+      result.sink_failed = !write_grid_in_parallel(grid, request.placement, request.line_end, sink);
+      result.ok = !result.sink_failed;
+      return result;
+    }
     model_writer writer = open_model_writer(sink, request.line_end);
     write_head(writer);
     grid_line_writer lines;

@@ -66,7 +66,7 @@ struct conversion_request {
   std::string_view line_end = "\n";  // of model documents
   bool keep_placed = false;          // fill conversion_result::placed
   bool count = false;                // fill voxel_count and bounds
-  bool parallel = false;             // a CSV document may be written by two threads
+  bool parallel = false;             // a CSV or .vox input's document by two threads
 };
 
 /// What a conversion did.

@@ -16,6 +16,7 @@
 
 #include "voxel_model/cell_walk.h"
 #include "voxel_model/model_writer.h"
+#include "voxel_model/voxel_grid.h"
 
 namespace cubewright {
 namespace {
@@ -80,19 +81,33 @@ std::vector<piece> cut_pieces(const field_reader& cells, const grid_size& size) 
   return pieces;
 }
 
+// What a document written in pieces is made of: how many pieces, where each
+// is expected to start, and the lines of each.
+class piece_source {
+ public:
+  virtual ~piece_source() = default;
+  virtual std::size_t count() const = 0;
+  virtual cell_cursor expected_start(std::size_t index) const = 0;
+  // Writes the lines of piece `index` from `cursor` on, through `lines` when
+  // `tabled`, else through write_voxel; leaves the cursor where the next
+  // piece starts.
+  virtual void write(std::size_t index, cell_cursor& cursor, model_writer& writer,
+                     grid_line_writer& lines, bool tabled) const = 0;
+};
+
 // What the two threads share.
 struct shared_run {
-  const grid_size* size = nullptr;
+  const piece_source* source = nullptr;
   const model_placement* placement = nullptr;
   std::string_view line_end;
+  std::int64_t x_first = 0;
+  std::int64_t x_count = 0;
   output_sink target;
-  const cell_walker* walker = nullptr;
-  std::vector<piece> pieces;
 
   std::mutex lock;
   std::condition_variable turn_changed;
   std::size_t written = 0;         // pieces written so far
-  std::vector<cell_cursor> after;  // per written piece: the cell after its last
+  std::vector<cell_cursor> after;  // per written piece: where the next starts
   bool failed = false;
   // `written` and `failed`, also read without the lock by a thread about
   // to wait for its turn.
@@ -163,8 +178,7 @@ class piece_writer {
  public:
   explicit piece_writer(shared_run& run)
       : run_(run), writer_(open_model_writer(output_sink{}, run.line_end)) {
-    tabled_ = open_grid_line_writer(lines_, writer_, *run.placement, 0,
-                                    std::max<std::int64_t>(run.size->size_x, 1));
+    tabled_ = open_grid_line_writer(lines_, writer_, *run.placement, run.x_first, run.x_count);
   }
   piece_writer(const piece_writer&) = delete;
   piece_writer& operator=(const piece_writer&) = delete;
@@ -178,9 +192,8 @@ class piece_writer {
       const std::lock_guard<std::mutex> held(run_.lock);
       if (run_.failed) return false;
       out.in_turn = run_.written == index;
-      out.start = index == 0    ? first_cell(*run_.size)
-                  : out.in_turn ? run_.after[index - 1]
-                                : run_.pieces[index].expected;
+      out.start =
+          index != 0 && out.in_turn ? run_.after[index - 1] : run_.source->expected_start(index);
     }
     for (;;) {
       cell_cursor cursor = out.start;
@@ -209,18 +222,8 @@ class piece_writer {
     block.used = 0;
     block.failed = false;
     if (index == 0) write_head(writer_);
-    const piece& p = run_.pieces[index];
-    const model_placement& placement = *run_.placement;
-    run_.walker->walk(
-        field_reader(p.start, p.end), cursor, [&](const cell_cursor& at, std::string_view token) {
-          std::uint8_t rgb[3];
-          if (tabled_ && read_colour_bytes(token, rgb)) {
-            write_grid_voxel(lines_, at.cell_x, at.cell_y, at.cell_z, rgb[0], rgb[1], rgb[2]);
-          } else {
-            write_voxel(writer_, make_voxel_record(at, token, placement));
-          }
-        });
-    if (index + 1 == run_.pieces.size()) {
+    run_.source->write(index, cursor, writer_, lines_, tabled_);
+    if (index + 1 == run_.source->count()) {
       write_tail(writer_);
     } else {
       flush_output_block(block);
@@ -236,29 +239,26 @@ class piece_writer {
 // Writes pieces first, first + step, ... until they end or the run fails.
 void write_pieces(shared_run* run, std::size_t first, std::size_t step) {
   piece_writer writer(*run);
-  for (std::size_t index = first; index < run->pieces.size(); index += step) {
+  for (std::size_t index = first; index < run->source->count(); index += step) {
     if (!writer.write(index)) return;
   }
 }
 
-}  // namespace
-
-bool write_model_in_parallel(const token_list& tokens, const grid_size& size,
-                             const model_placement& placement, std::string_view line_end,
-                             output_sink sink, int threads) {
-  const field_reader cells = cell_fields(tokens);
-  const cell_walker walker(size, cells.remaining());
+// Writes the pieces of `source` on `threads` threads (1 or 2).
+bool write_in_pieces(const piece_source& source, const model_placement& placement,
+                     std::string_view line_end, std::int64_t x_first, std::int64_t x_count,
+                     output_sink sink, int threads) {
   shared_run run;
-  run.size = &size;
+  run.source = &source;
   run.placement = &placement;
   run.line_end = line_end;
+  run.x_first = x_first;
+  run.x_count = x_count;
   run.target = sink;
-  run.walker = &walker;
-  run.pieces = cut_pieces(cells, size);
-  run.after.resize(run.pieces.size());
+  run.after.resize(source.count());
   std::thread helper;
   bool helped = false;
-  if (threads > 1 && run.pieces.size() > 1) {
+  if (threads > 1 && source.count() > 1) {
     // The one place that must catch: a thread that cannot be started is
     // reported by an exception, and the run goes on without it.
     try {
@@ -270,7 +270,108 @@ bool write_model_in_parallel(const token_list& tokens, const grid_size& size,
   }
   write_pieces(&run, 0, helped ? 2 : 1);
   if (helped) helper.join();
-  return !run.failed && run.written == run.pieces.size();
+  return !run.failed && run.written == source.count();
+}
+
+// The pieces of an export's cells, cut at line starts.
+class csv_pieces : public piece_source {
+ public:
+  csv_pieces(const token_list& tokens, const grid_size& size, const model_placement& placement)
+      : placement_(placement),
+        cells_(cell_fields(tokens)),
+        walker_(size, cells_.remaining()),
+        pieces_(cut_pieces(cells_, size)) {}
+
+  std::size_t count() const override { return pieces_.size(); }
+
+  cell_cursor expected_start(std::size_t index) const override { return pieces_[index].expected; }
+
+  void write(std::size_t index, cell_cursor& cursor, model_writer& writer, grid_line_writer& lines,
+             bool tabled) const override {
+    const piece& p = pieces_[index];
+    walker_.walk(
+        field_reader(p.start, p.end), cursor, [&](const cell_cursor& at, std::string_view token) {
+          std::uint8_t rgb[3];
+          if (tabled && read_colour_bytes(token, rgb)) {
+            write_grid_voxel(lines, at.cell_x, at.cell_y, at.cell_z, rgb[0], rgb[1], rgb[2]);
+          } else {
+            write_voxel(writer, make_voxel_record(at, token, placement_));
+          }
+        });
+  }
+
+ private:
+  const model_placement& placement_;
+  field_reader cells_;
+  cell_walker walker_;
+  std::vector<piece> pieces_;
+};
+
+// About this many cells of a grid to a piece (whole layers, at least one).
+constexpr std::size_t grid_piece_cells = std::size_t{1} << 16;
+
+// The layers of a grid, a few at a time, from the top down. A piece's
+// cursor is its first layer; where a piece starts is always known.
+class grid_pieces : public piece_source {
+ public:
+  grid_pieces(const voxel_grid& grid, const model_placement& placement)
+      : grid_(grid), placement_(placement) {
+    const std::size_t layer_cells =
+        static_cast<std::size_t>(grid.size_x) * static_cast<std::size_t>(grid.size_z);
+    std::int32_t y = grid.size_y;
+    while (y > 0) {
+      firsts_.push_back(y - 1);
+      std::size_t cells = 0;
+      do {
+        --y;
+        cells += layer_cells;
+      } while (y > 0 && cells < grid_piece_cells);
+    }
+    if (firsts_.empty()) firsts_.push_back(-1);  // no layers: one empty piece
+    firsts_.push_back(-1);
+  }
+
+  std::size_t count() const override { return firsts_.size() - 1; }
+
+  cell_cursor expected_start(std::size_t index) const override {
+    cell_cursor cursor;
+    cursor.cell_y = firsts_[index];
+    return cursor;
+  }
+
+  void write(std::size_t index, cell_cursor& cursor, model_writer& writer, grid_line_writer& lines,
+             bool tabled) const override {
+    for_each_voxel_in_layers(
+        grid_, firsts_[index], firsts_[index + 1], [&](const cell_voxel& cell) {
+          if (tabled) {
+            write_grid_voxel(lines, cell.x, cell.y, cell.z, cell.r, cell.g, cell.b);
+          } else {
+            write_voxel(writer, placed_record(cell, placement_));
+          }
+        });
+    cursor.cell_y = firsts_[index + 1];
+  }
+
+ private:
+  const voxel_grid& grid_;
+  const model_placement& placement_;
+  std::vector<std::int32_t> firsts_;  // each piece's top layer, then -1
+};
+
+}  // namespace
+
+bool write_model_in_parallel(const token_list& tokens, const grid_size& size,
+                             const model_placement& placement, std::string_view line_end,
+                             output_sink sink, int threads) {
+  const csv_pieces pieces(tokens, size, placement);
+  return write_in_pieces(pieces, placement, line_end, 0, std::max<std::int64_t>(size.size_x, 1),
+                         sink, threads);
+}
+
+bool write_grid_in_parallel(const voxel_grid& grid, const model_placement& placement,
+                            std::string_view line_end, output_sink sink, int threads) {
+  const grid_pieces pieces(grid, placement);
+  return write_in_pieces(pieces, placement, line_end, grid.min_x, grid.size_x, sink, threads);
 }
 
 }  // namespace cubewright

@@ -1,5 +1,5 @@
-// The document of a large CSV export written by two threads: each formats
-// every other piece of the cells and writes its pieces in their turn.
+// The document of a large model written by two threads: each formats every
+// other piece of it and writes its pieces in their turn.
 #pragma once
 
 #include <cstddef>
@@ -8,6 +8,7 @@
 #include "csv_input/grid_size.h"
 #include "csv_input/token_list.h"
 #include "voxel_model/output_sink.h"
+#include "voxel_model/voxel_grid.h"
 #include "voxel_model/voxel_record.h"
 
 namespace cubewright {
@@ -19,6 +20,9 @@ inline constexpr std::size_t document_piece_size = std::size_t{512} << 10;
 /// feeding a second thread costs more than it saves: on the two-core test
 /// machine a 2.5 MiB export took 2 to 3 ms longer that way.
 inline constexpr std::size_t min_parallel_input = std::size_t{8} << 20;
+
+/// The same for a .vox file, whose voxels take four bytes each.
+inline constexpr std::size_t min_parallel_vox_input = std::size_t{1} << 20;
 
 /// Writes the same bytes as write_model, to a sink whose `write` is called
 /// from either thread, one call at a time and in document order.
@@ -36,5 +40,11 @@ inline constexpr std::size_t min_parallel_input = std::size_t{8} << 20;
 bool write_model_in_parallel(const token_list& tokens, const grid_size& size,
                              const model_placement& placement, std::string_view line_end,
                              output_sink sink, int threads = 2);
+
+/// Writes the same bytes as the document of `grid`'s voxels placed by
+/// `placement`, in walk order, to a sink as above. The pieces are whole
+/// layers of the grid, so where each starts is known.
+bool write_grid_in_parallel(const voxel_grid& grid, const model_placement& placement,
+                            std::string_view line_end, output_sink sink, int threads = 2);
 
 }  // namespace cubewright

@@ -194,11 +194,13 @@ int convert_input(const command_line& line, std::string_view text, bool writer_t
   request.line_end = native_line_end;
   request.count = line.verbose;
   request.keep_placed = drawing;
-  // A large export's document is formatted by two threads that write in
-  // turn; everything else is formatted here while a thread writes.
-  request.parallel = writer_thread && input == content_kind::sproxel_csv &&
-                     line.format == output_format::xml && !request.count && !drawing &&
-                     text.size() >= min_parallel_input;
+  // A large export's or .vox file's document is formatted by two threads
+  // that write in turn; everything else is formatted here while a thread
+  // writes.
+  request.parallel = writer_thread && line.format == output_format::xml && !request.count &&
+                     !drawing &&
+                     ((input == content_kind::sproxel_csv && text.size() >= min_parallel_input) ||
+                      (input == content_kind::vox && text.size() >= min_parallel_vox_input));
 
   io_failure failure;
   output_file output;

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "voxel_model/voxel_record.h"
+
 namespace cubewright {
 
 /// One voxel: its cell in the game frame (x right, y up, z toward the viewer)
@@ -16,5 +18,17 @@ struct cell_voxel {
   std::uint8_t g = 0;
   std::uint8_t b = 0;
 };
+
+/// The document's record of a voxel placed by `placement`.
+inline voxel_record placed_record(const cell_voxel& cell, const model_placement& placement) {
+  voxel_record record;
+  record.x = place_index(cell.x, placement.axis_factor_x, placement.offset_x);
+  record.y = place_index(cell.y, placement.axis_factor_y, placement.offset_y);
+  record.z = place_index(cell.z, placement.axis_factor_z, placement.offset_z);
+  record.r = static_cast<float>(cell.r) * 0.00390625f;
+  record.g = static_cast<float>(cell.g) * 0.00390625f;
+  record.b = static_cast<float>(cell.b) * 0.00390625f;
+  return record;
+}
 
 }  // namespace cubewright

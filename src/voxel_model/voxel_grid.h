@@ -43,13 +43,15 @@ inline std::uint32_t cell_value(const cell_voxel& voxel) {
   return filled_cell | std::uint32_t{voxel.r} << 16 | std::uint32_t{voxel.g} << 8 | voxel.b;
 }
 
-/// Hands every filled cell to `visit` as a cell_voxel, in the order a CSV
-/// export is walked: y from the top down, then z upward, then x upward.
+/// Hands every filled cell of the layers `top` down to `stop` + 1 to `visit`
+/// as a cell_voxel, in the order a CSV export is walked: y downward, then z
+/// upward, then x upward. Layers count from 0 at the grid's min_y.
 template <typename Visit>
-void for_each_voxel_in_walk_order(const voxel_grid& grid, Visit&& visit) {
+void for_each_voxel_in_layers(const voxel_grid& grid, std::int32_t top, std::int32_t stop,
+                              Visit&& visit) {
   const std::size_t row = static_cast<std::size_t>(grid.size_x);
   const std::size_t layer = row * static_cast<std::size_t>(grid.size_z);
-  for (std::int32_t y = grid.size_y - 1; y >= 0; --y) {
+  for (std::int32_t y = top; y > stop; --y) {
     const std::uint32_t* cell = grid.cells.data() + static_cast<std::size_t>(y) * layer;
     for (std::int32_t z = 0; z < grid.size_z; ++z) {
       for (std::int32_t x = 0; x < grid.size_x; ++x, ++cell) {
@@ -65,6 +67,13 @@ void for_each_voxel_in_walk_order(const voxel_grid& grid, Visit&& visit) {
       }
     }
   }
+}
+
+/// Hands every filled cell to `visit` as a cell_voxel, in the order a CSV
+/// export is walked: y from the top down, then z upward, then x upward.
+template <typename Visit>
+void for_each_voxel_in_walk_order(const voxel_grid& grid, Visit&& visit) {
+  for_each_voxel_in_layers(grid, grid.size_y - 1, -1, visit);
 }
 
 }  // namespace cubewright
