@@ -14,10 +14,7 @@ namespace {
 
 std::string export_text(const voxel_grid& grid, std::size_t block_size = default_block_size) {
   std::string text;
-  output_sink sink{&text, [](void* context, const char* data, std::size_t size) {
-                     static_cast<std::string*>(context)->append(data, size);
-                     return true;
-                   }};
+  const output_sink sink = string_sink(text);
   EXPECT_TRUE(write_sproxel_csv(grid, sink, block_size));
   return text;
 }

@@ -101,12 +101,7 @@ std::string plain_document(const std::string& text, const model_placement& place
   const std::optional<grid_size> size = parse_grid_size(read_token_list(text));
   if (!size) return "no grid";
   std::string document;
-  output_sink sink;
-  sink.context = &document;
-  sink.write = [](void* context, const char* data, std::size_t count) {
-    static_cast<std::string*>(context)->append(data, count);
-    return true;
-  };
+  const output_sink sink = string_sink(document);
   model_writer writer = open_model_writer(sink, line_end, 4096);
   write_head(writer);
   const std::vector<std::string> fields = plain_fields(text);
@@ -182,17 +177,8 @@ TEST(GridLines, AreTheLinesOfThePlacedRecords) {
     const auto x_count = static_cast<std::int64_t>(1 + random() % 30);
     std::string tabled;
     std::string plain;
-    const auto sink_to = [](std::string& text) {
-      output_sink sink;
-      sink.context = &text;
-      sink.write = [](void* context, const char* data, std::size_t count) {
-        static_cast<std::string*>(context)->append(data, count);
-        return true;
-      };
-      return sink;
-    };
-    model_writer lines_writer = open_model_writer(sink_to(tabled), "\r\n", 4096);
-    model_writer record_writer = open_model_writer(sink_to(plain), "\r\n", 4096);
+    model_writer lines_writer = open_model_writer(string_sink(tabled), "\r\n", 4096);
+    model_writer record_writer = open_model_writer(string_sink(plain), "\r\n", 4096);
     grid_line_writer lines;
     ASSERT_TRUE(open_grid_line_writer(lines, lines_writer, placement, x_first, x_count));
     for (int k = 0; k < 50; ++k) {

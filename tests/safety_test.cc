@@ -138,10 +138,7 @@ std::string model_export(const std::string& csv_text) {
   voxel_grid grid;
   EXPECT_TRUE(make_voxel_grid(cells, grid));
   std::string text;
-  output_sink sink{&text, [](void* context, const char* data, std::size_t size) {
-                     static_cast<std::string*>(context)->append(data, size);
-                     return true;
-                   }};
+  const output_sink sink = cubewright::string_sink(text);
   write_sproxel_csv(grid, sink);
   return text;
 }

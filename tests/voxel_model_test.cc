@@ -150,10 +150,7 @@ TEST(CellWalk, NoCellsWithoutTokensAfterTheHeader) {
 std::string write_document(const std::vector<voxel_record>& records, std::string_view line_end,
                            std::size_t block_size = default_block_size) {
   std::string document;
-  output_sink sink{&document, [](void* context, const char* data, std::size_t size) {
-                     static_cast<std::string*>(context)->append(data, size);
-                     return true;
-                   }};
+  const output_sink sink = string_sink(document);
   model_writer writer = open_model_writer(sink, line_end, block_size);
   write_head(writer);
   for (const voxel_record& record : records) write_voxel(writer, record);

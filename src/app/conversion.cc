@@ -62,12 +62,7 @@ std::optional<std::string> convert_text(std::string_view csv_text, const model_p
   const std::optional<grid_size> size = parse_grid_size(tokens);
   if (!size) return std::nullopt;
   std::string document;
-  output_sink sink;
-  sink.context = &document;
-  sink.write = [](void* context, const char* data, std::size_t count) {
-    static_cast<std::string*>(context)->append(data, count);
-    return true;
-  };
+  const output_sink sink = string_sink(document);
   // The string grows anyway, so a small block does as well as a large one and
   // spares zero-filling a megabyte for every document (which made fuzzing
   // a hundred times slower).

@@ -13,6 +13,16 @@ void use_own_block(output_block& block, std::size_t size) {
 
 }  // namespace
 
+output_sink string_sink(std::string& text) {
+  output_sink sink;
+  sink.context = &text;
+  sink.write = [](void* context, const char* data, std::size_t size) {
+    static_cast<std::string*>(context)->append(data, size);
+    return true;
+  };
+  return sink;
+}
+
 output_block open_output_block(output_sink sink, std::size_t block_size, std::size_t line_limit) {
   output_block block;
   block.sink = sink;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 #include <vector>
 
 namespace cubewright {
@@ -23,6 +24,9 @@ struct output_sink {
   char* (*exchange)(void* context, const char* filled, std::size_t size) = nullptr;
   std::size_t block_size = 0;
 };
+
+/// A sink that appends every byte to `text`, which must outlive it.
+output_sink string_sink(std::string& text);
 
 inline constexpr std::size_t default_block_size = std::size_t{1} << 20;
 
