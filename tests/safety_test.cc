@@ -691,26 +691,31 @@ long fail_at_every_call(const std::string& model, bool in_place, const settings&
   return fail_at_every_call(csv_to_document(model), in_place, extra, error_text);
 }
 
+// Fails every call of a conversion of `model` to a new output with an I/O
+// error, then every call of one in place with a full disk; returns how many
+// calls the first makes.
+long fail_every_call_both_ways(const std::string& model, const settings& extra) {
+  const long calls = fail_at_every_call(model, false, extra, "Input/output error");
+  settings disk_full = extra;
+  disk_full.emplace_back("CUBEWRIGHT_FAULT_ERRNO", std::to_string(ENOSPC));
+  fail_at_every_call(model, true, disk_full, "No space left on device");
+  return calls;
+}
+
 TEST(InjectedFault, EveryCallFailingKeepsTheOldOutput) {
   // A document of about 1.3 MiB: more than one block of the writer, and,
   // with writes cut to 32 KiB, dozens of write calls.
-  const std::string model = make_model(30, 30, 24);
-  const settings short_writes = {{"CUBEWRIGHT_WRITE_LIMIT", "32768"}};
-  EXPECT_GT(fail_at_every_call(model, false, short_writes, "Input/output error"), 40);
-  settings disk_full = short_writes;
-  disk_full.emplace_back("CUBEWRIGHT_FAULT_ERRNO", std::to_string(ENOSPC));
-  fail_at_every_call(model, true, disk_full, "No space left on device");
+  EXPECT_GT(
+      fail_every_call_both_ways(make_model(30, 30, 24), {{"CUBEWRIGHT_WRITE_LIMIT", "32768"}}), 40);
 }
 
 TEST(InjectedFault, WithoutAWritingThreadEveryCallFailingKeepsTheOldOutput) {
   // The run writes in turn with the formatting when it cannot start its
   // writing thread: the same document, the same failures.
-  const std::string model = make_model(30, 30, 24);
-  const settings no_thread = {{"CUBEWRIGHT_NO_THREADS", "1"}, {"CUBEWRIGHT_WRITE_LIMIT", "65536"}};
-  EXPECT_GT(fail_at_every_call(model, false, no_thread, "Input/output error"), 20);
-  settings disk_full = no_thread;
-  disk_full.emplace_back("CUBEWRIGHT_FAULT_ERRNO", std::to_string(ENOSPC));
-  fail_at_every_call(model, true, disk_full, "No space left on device");
+  EXPECT_GT(
+      fail_every_call_both_ways(make_model(30, 30, 24), {{"CUBEWRIGHT_NO_THREADS", "1"},
+                                                         {"CUBEWRIGHT_WRITE_LIMIT", "65536"}}),
+      20);
 }
 
 TEST(InjectedFault, TwoFormattingThreadsKeepTheOldOutput) {
@@ -718,11 +723,7 @@ TEST(InjectedFault, TwoFormattingThreadsKeepTheOldOutput) {
   // in turn: a failure in either thread's write stops both.
   const std::string model = make_sparse_model(160, 40, 160);
   ASSERT_GE(model.size(), cubewright::min_parallel_input);
-  const settings large_writes = {{"CUBEWRIGHT_WRITE_LIMIT", "262144"}};
-  EXPECT_GT(fail_at_every_call(model, false, large_writes, "Input/output error"), 10);
-  settings disk_full = large_writes;
-  disk_full.emplace_back("CUBEWRIGHT_FAULT_ERRNO", std::to_string(ENOSPC));
-  fail_at_every_call(model, true, disk_full, "No space left on device");
+  EXPECT_GT(fail_every_call_both_ways(model, {{"CUBEWRIGHT_WRITE_LIMIT", "262144"}}), 10);
 }
 
 TEST(InjectedFault, TinyWritesStillGiveTheWholeDocument) {
