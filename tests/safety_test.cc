@@ -691,31 +691,40 @@ long fail_at_every_call(const std::string& model, bool in_place, const settings&
   return fail_at_every_call(csv_to_document(model), in_place, extra, error_text);
 }
 
-// Fails every call of a conversion of `model` to a new output with an I/O
-// error, then every call of one in place with a full disk; returns how many
-// calls the first makes.
-long fail_every_call_both_ways(const std::string& model, const settings& extra) {
-  const long calls = fail_at_every_call(model, false, extra, "Input/output error");
+// Fails every call of conversion `c` to a new output with an I/O error,
+// then every call of one in place with a full disk; returns how many calls
+// the first makes.
+long fail_every_call_both_ways(const injected_case& c, const settings& extra) {
+  const long calls = fail_at_every_call(c, false, extra, "Input/output error");
   settings disk_full = extra;
   disk_full.emplace_back("CUBEWRIGHT_FAULT_ERRNO", std::to_string(ENOSPC));
-  fail_at_every_call(model, true, disk_full, "No space left on device");
+  fail_at_every_call(c, true, disk_full, "No space left on device");
   return calls;
 }
 
+long fail_every_call_both_ways(const std::string& model, const settings& extra) {
+  return fail_every_call_both_ways(csv_to_document(model), extra);
+}
+
 TEST(InjectedFault, EveryCallFailingKeepsTheOldOutput) {
-  // A document of about 1.3 MiB: more than one block of the writer, and,
-  // with writes cut to 32 KiB, dozens of write calls.
+  // A document of about 1.3 MiB, formatted and written in turn: more than
+  // one block of the writer, and, with writes cut to 32 KiB, dozens of
+  // write calls.
   EXPECT_GT(
       fail_every_call_both_ways(make_model(30, 30, 24), {{"CUBEWRIGHT_WRITE_LIMIT", "32768"}}), 40);
 }
 
-TEST(InjectedFault, WithoutAWritingThreadEveryCallFailingKeepsTheOldOutput) {
-  // The run writes in turn with the formatting when it cannot start its
-  // writing thread: the same document, the same failures.
-  EXPECT_GT(
-      fail_every_call_both_ways(make_model(30, 30, 24), {{"CUBEWRIGHT_NO_THREADS", "1"},
-                                                         {"CUBEWRIGHT_WRITE_LIMIT", "65536"}}),
-      20);
+TEST(InjectedFault, WithAWritingThreadEveryCallFailingKeepsTheOldOutput) {
+  // A document placed again is formatted while a second thread writes each
+  // finished block: a failure on that thread stops the run the same way.
+  const std::string model = make_model(30, 30, 24);
+  injected_case placed;
+  placed.input_name = "model.xml";
+  placed.input_text = document_for(model);
+  placed.output_name = "placed.xml";
+  placed.options = {"--mirror", "y"};
+  placed.expected = document_for(model, {0, 0, 0, 1, -1, 1});
+  EXPECT_GT(fail_every_call_both_ways(placed, {{"CUBEWRIGHT_WRITE_LIMIT", "32768"}}), 40);
 }
 
 TEST(InjectedFault, TwoFormattingThreadsKeepTheOldOutput) {
@@ -724,6 +733,15 @@ TEST(InjectedFault, TwoFormattingThreadsKeepTheOldOutput) {
   const std::string model = make_sparse_model(160, 40, 160);
   ASSERT_GE(model.size(), cubewright::min_parallel_input);
   EXPECT_GT(fail_every_call_both_ways(model, {{"CUBEWRIGHT_WRITE_LIMIT", "262144"}}), 10);
+}
+
+TEST(InjectedFault, WithoutThreadsEveryCallFailingKeepsTheOldOutput) {
+  // A run that cannot start its threads formats every piece of a large
+  // document on one: the same document, the same failures.
+  const std::string model = make_sparse_model(160, 40, 160);
+  EXPECT_GT(fail_every_call_both_ways(model, {{"CUBEWRIGHT_NO_THREADS", "1"},
+                                              {"CUBEWRIGHT_WRITE_LIMIT", "262144"}}),
+            10);
 }
 
 TEST(InjectedFault, TinyWritesStillGiveTheWholeDocument) {

@@ -78,6 +78,18 @@ content_kind recognise_input(std::string_view text) {
   return content_kind::sproxel_csv;
 }
 
+thread_plan plan_threads(const conversion_request& request, std::size_t input_size) {
+  const bool plain_document =
+      request.format == output_format::xml && !request.count && !request.keep_placed;
+  if (plain_document && request.input == content_kind::sproxel_csv) {
+    return input_size >= min_parallel_input ? thread_plan::two_formatting : thread_plan::in_turn;
+  }
+  if (plain_document && request.input == content_kind::vox && input_size >= min_parallel_vox_input) {
+    return thread_plan::two_formatting;
+  }
+  return thread_plan::writing_thread;
+}
+
 std::optional<content_kind> recognise_existing(std::string_view start) {
   if (looks_like_vox(start)) return content_kind::vox;
   if (looks_like_model_document(start)) return content_kind::model_document;

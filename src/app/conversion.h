@@ -82,6 +82,19 @@ struct conversion_result {
   std::vector<cell_voxel> placed;         // with keep_placed: the placed voxels, whole cells
 };
 
+/// How a run shares its work between threads.
+enum class thread_plan {
+  in_turn,         ///< formats and writes on the calling thread
+  writing_thread,  ///< formats while a second thread writes each finished block
+  two_formatting,  ///< two threads format pieces of the document and write them in turn
+};
+
+/// The plan for `request` (`parallel` aside) when the run may start threads,
+/// from what was measured: two formatting threads for a large export or
+/// .vox file's document; none for a smaller export's, where starting one
+/// cost more than it saved; a writing thread for everything else.
+thread_plan plan_threads(const conversion_request& request, std::size_t input_size);
+
 /// Converts as requested. The sink gets the bytes of the output; when the
 /// result is not ok, what it got is to be thrown away.
 conversion_result convert_model(const conversion_request& request, output_sink sink);

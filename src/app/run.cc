@@ -5,7 +5,6 @@
 
 #include "app/conversion.h"
 #include "app/options.h"
-#include "app/parallel_document.h"
 #include "app/platform.h"
 #include "app/threaded_sink.h"
 #include "preview/png.h"
@@ -194,13 +193,9 @@ int convert_input(const command_line& line, std::string_view text, bool writer_t
   request.line_end = native_line_end;
   request.count = line.verbose;
   request.keep_placed = drawing;
-  // A large export's or .vox file's document is formatted by two threads
-  // that write in turn; everything else is formatted here while a thread
-  // writes.
-  request.parallel = writer_thread && line.format == output_format::xml && !request.count &&
-                     !drawing &&
-                     ((input == content_kind::sproxel_csv && text.size() >= min_parallel_input) ||
-                      (input == content_kind::vox && text.size() >= min_parallel_vox_input));
+  const thread_plan plan =
+      writer_thread ? plan_threads(request, text.size()) : thread_plan::in_turn;
+  request.parallel = plan == thread_plan::two_formatting;
 
   io_failure failure;
   output_file output;
@@ -210,7 +205,7 @@ int convert_input(const command_line& line, std::string_view text, bool writer_t
   file_sink_state state{&output, &failure};
   threaded_sink writing;
   start_threaded_sink(writing, output_sink{&state, &write_to_file},
-                      writer_thread && !request.parallel);
+                      plan == thread_plan::writing_thread);
   const conversion_result result = convert_model(request, sink_of(writing));
   // `failure` is the writing thread's until it has stopped.
   const bool written = finish_threaded_sink(writing);
