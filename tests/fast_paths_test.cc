@@ -1,11 +1,14 @@
 // The fast paths of the conversion checked against the plain rules they stand
 // in for: separators found eight bytes at a time, colours read through the
 // digit table, exported cells and empty rows taken whole with their lines
-// put together from texts made once, and the input mapped instead of read.
+// put together from texts made once, the voxel lines the tool writes read
+// whole, and the input mapped instead of read.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <iterator>
 #include <optional>
 #include <random>
@@ -17,7 +20,9 @@
 #include "csv_input/token_list.h"
 #include "support/files.h"
 #include "voxel_model/cell_walk.h"
+#include "voxel_model/format_number.h"
 #include "voxel_model/model_writer.h"
+#include "xml_input/model_reader.h"
 
 namespace cubewright {
 namespace {
@@ -201,6 +206,81 @@ TEST(GridLines, AreTheLinesOfThePlacedRecords) {
     write_tail(lines_writer);
     write_tail(record_writer);
     ASSERT_EQ(tabled, plain);
+  }
+}
+
+// The voxels of a document with their lines, bit for bit.
+struct read_voxel {
+  std::uint32_t bits[6];
+  std::size_t line;
+  bool operator==(const read_voxel& other) const {
+    return std::equal(std::begin(bits), std::end(bits), std::begin(other.bits)) &&
+           line == other.line;
+  }
+};
+
+std::vector<read_voxel> voxels_of(const std::string& document, std::string& error) {
+  std::vector<read_voxel> voxels;
+  model_reader reader = open_model_reader(document);
+  voxel_record voxel;
+  read_step step;
+  while ((step = next_voxel(reader, voxel)) == read_step::voxel) {
+    read_voxel read{};
+    const float values[6] = {voxel.x, voxel.y, voxel.z, voxel.r, voxel.g, voxel.b};
+    std::memcpy(read.bits, values, sizeof values);
+    read.line = voxel_line(reader);
+    voxels.push_back(read);
+  }
+  if (step == read_step::error) error = read_error(reader).what;
+  return voxels;
+}
+
+TEST(WrittenVoxelLines, ReadAsTheGeneralPathReadsThem) {
+  // The lines the tool writes are read whole, numbers eight bytes at a time;
+  // written as `/>` instead of ` />` the same voxels take the general path.
+  const std::vector<std::string> coordinates = {
+      "0",        "-0",         "7",   "-12", "0007", "1234567", "-9999999", "16777217",
+      "12345678", "-123456789", "1.5", "1e3", "+4",   " 3",      "",         "-"};
+  std::vector<std::string> colours = {"0",          "1",         "0.",       "1.0",
+                                      "0.00390625", "0.1234567", "123.4567", "9999999.9999999",
+                                      "1e-3",       ".5",        "00.5",     "0.99999994",
+                                      "5.",         "0.1 ",      "-0.5",     "1234567.1",
+                                      "0.5",        "0.05",      "0.50",     "5.0"};
+  for (int k = 0; k < 256; ++k) colours.push_back(format_number(static_cast<float>(k) / 256));
+  std::mt19937 random(31);
+  const auto pick = [&random](const std::vector<std::string>& texts) {
+    return texts[random() % texts.size()];
+  };
+  // Without the last two, which are no numbers and stop the reader.
+  const std::vector<std::string> numbers(coordinates.begin(), coordinates.end() - 2);
+  const std::vector<std::string> gaps = {"\n", "\r\n", "\n\t ", "", "\n\n"};
+  // Short documents, then one long one where every colour text meets every
+  // other that the reader may have remembered.
+  for (int n = 0; n <= 300; ++n) {
+    std::string fast = "<model>\n<voxels>";
+    std::string general = fast;
+    const std::size_t count = n < 300 ? 1 + random() % 12 : 8 * colours.size();
+    for (std::size_t i = 0; i < count; ++i) {
+      const std::string gap = pick(gaps);
+      const bool long_one = n == 300;
+      const std::string r = long_one ? colours[i % colours.size()] : pick(colours);
+      const std::string x = pick(long_one ? numbers : coordinates);
+      const std::string line = "<voxel x=\"" + x + "\" y=\"" + pick(numbers) + "\" z=\"" +
+                               pick(numbers) + "\" r=\"" + r + "\" g=\"" + pick(colours) +
+                               "\" b=\"" + pick(colours) + "\" a=\"1.0\"";
+      fast += gap + line + " />";
+      general += gap + line + "/>";
+    }
+    // Close to the end of the document, or far from it.
+    const std::string tail = n % 2 ? "</voxels></model>" : "\n</voxels>\n</model>\n";
+    fast += tail;
+    general += tail;
+    std::string fast_error;
+    std::string general_error;
+    const std::vector<read_voxel> fast_voxels = voxels_of(fast, fast_error);
+    const std::vector<read_voxel> general_voxels = voxels_of(general, general_error);
+    ASSERT_TRUE(fast_voxels == general_voxels) << fast;
+    ASSERT_EQ(fast_error, general_error) << fast;
   }
 }
 

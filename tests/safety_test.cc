@@ -739,8 +739,8 @@ TEST(InjectedFault, WithoutThreadsEveryCallFailingKeepsTheOldOutput) {
   // A run that cannot start its threads formats every piece of a large
   // document on one: the same document, the same failures.
   const std::string model = make_sparse_model(160, 40, 160);
-  EXPECT_GT(fail_every_call_both_ways(model, {{"CUBEWRIGHT_NO_THREADS", "1"},
-                                              {"CUBEWRIGHT_WRITE_LIMIT", "262144"}}),
+  EXPECT_GT(fail_every_call_both_ways(
+                model, {{"CUBEWRIGHT_NO_THREADS", "1"}, {"CUBEWRIGHT_WRITE_LIMIT", "262144"}}),
             10);
 }
 

@@ -84,7 +84,8 @@ thread_plan plan_threads(const conversion_request& request, std::size_t input_si
   if (plain_document && request.input == content_kind::sproxel_csv) {
     return input_size >= min_parallel_input ? thread_plan::two_formatting : thread_plan::in_turn;
   }
-  if (plain_document && request.input == content_kind::vox && input_size >= min_parallel_vox_input) {
+  if (plain_document && request.input == content_kind::vox &&
+      input_size >= min_parallel_vox_input) {
     return thread_plan::two_formatting;
   }
   return thread_plan::writing_thread;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <utility>
 
 #include "xml_input/attribute_number.h"
@@ -727,6 +728,128 @@ plain_voxel read_plain_voxel(model_reader& reader, std::size_t tag, voxel_record
   return plain_voxel::read;
 }
 
+// The fast path's decimals are remembered in 2^read_decimal_bits places.
+constexpr unsigned read_decimal_bits = 10;
+
+// Eight bytes as a word, byte i of the text in byte i of the word counted
+// from the least significant, whatever the machine's byte order.
+// Compilers make this one load.
+std::uint64_t load_word(const char* at) {
+  const auto* bytes = reinterpret_cast<const unsigned char*>(at);
+  return std::uint64_t{bytes[0]} | std::uint64_t{bytes[1]} << 8 | std::uint64_t{bytes[2]} << 16 |
+         std::uint64_t{bytes[3]} << 24 | std::uint64_t{bytes[4]} << 32 |
+         std::uint64_t{bytes[5]} << 40 | std::uint64_t{bytes[6]} << 48 |
+         std::uint64_t{bytes[7]} << 56;
+}
+
+// How many of the eight bytes at `at` are digits before the first that is
+// not, with their value (0 when none).
+inline unsigned leading_digits(const char* at, std::uint64_t& value) {
+  constexpr std::uint64_t zeros = 0x3030303030303030u;
+  const std::uint64_t word = load_word(at);
+  // A byte below '0' sets its high bit in the difference and one above '9' in
+  // the sum; borrows and carries only run upward, past the first non-digit.
+  const std::uint64_t flags = ((word - zeros) | (word + 0x4646464646464646u)) & 0x8080808080808080u;
+  const std::uint64_t lowest = flags & (~flags + 1);
+  const unsigned count = flags == 0 ? 8 : static_cast<unsigned>((lowest >> 7) * 0x0001020304050607u >> 56);
+  if (count == 0) {
+    value = 0;
+    return 0;
+  }
+  // The digits to the top bytes, with zeros below them as leading zeros;
+  // then pairs, fours and the eight together.
+  std::uint64_t digits = (word - zeros) << (8 * (8 - count));
+  digits = digits * 10 + (digits >> 8);
+  digits = ((digits & 0x000000FF000000FFu) * (100 + (std::uint64_t{1000000} << 32)) +
+            ((digits >> 16) & 0x000000FF000000FFu) * (1 + (std::uint64_t{10000} << 32))) >>
+           32;
+  value = digits;
+  return count;
+}
+
+// The exact fast path of read_decimal_prefix for the numbers the tool
+// writes: [-]digits for a coordinate, digits[.digits] for a colour, each
+// ended by '"', with at most seven digits before the point and seven after
+// it, read eight bytes at a time. False, with `first` unchanged, for
+// anything else.
+inline bool read_written_number(model_reader& reader, const char*& first, const char* end,
+                                bool coordinate, float& value) {
+  const char* p = first;
+  const bool negative = coordinate && p != end && *p == '-';
+  p += negative ? 1 : 0;
+  if (end - p < 16) return false;
+  std::uint64_t mantissa = 0;
+  const unsigned whole = leading_digits(p, mantissa);
+  if (whole == 0 || whole == 8) return false;
+  p += whole;
+  unsigned fraction = 0;
+  if (!coordinate && *p == '.') {
+    ++p;
+    std::uint64_t decimals = 0;
+    fraction = leading_digits(p, decimals);
+    if (fraction == 8) return false;
+    static constexpr std::uint64_t scale[] = {1,      10,      100,      1000,
+                                              10000,  100000,  1000000,  10000000};
+    mantissa = mantissa * scale[fraction] + decimals;
+    p += fraction;
+  }
+  if (p == end || *p != '"') return false;
+  static constexpr double powers[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7};
+  if (fraction == 0) {
+    const double read = static_cast<double>(mantissa);
+    value = static_cast<float>(negative ? -read : read);
+  } else {
+    // Under 10^14, so the mantissa is exact and one division rounds as
+    // strtod does.
+    const std::uint64_t key = (mantissa << 3 | fraction) + 1;
+    model_reader::read_decimal& known =
+        reader.read_decimals[(key * 0x9E3779B97F4A7C15u) >> (64 - read_decimal_bits)];
+    if (known.key != key) {
+      known.key = key;
+      known.value = static_cast<float>(static_cast<double>(mantissa) / powers[fraction]);
+    }
+    value = known.value;
+  }
+  first = p;
+  return true;
+}
+
+// Skips the white space after the last element and reads the voxel line the
+// tool itself writes, whole:
+//   <voxel x="X" y="Y" z="Z" r="R" g="G" b="B" a="1.0" />
+// Only called with a `voxels` child of the root open, where such a line is
+// a voxel of the model and changes nothing else. False, with nothing
+// changed, for anything else; the general paths then read it.
+bool read_written_voxel(model_reader& reader, voxel_record& voxel) {
+  const char* const begin = reader.document.data();
+  const char* const end = begin + reader.document.size();
+  const char* p = begin + reader.position;
+  while (p != end && (*p == '\n' || *p == ' ' || *p == '\r' || *p == '\t')) ++p;
+  const char* const tag = p;
+  const auto literal = [&p, end](std::string_view expected) {
+    if (static_cast<std::size_t>(end - p) < expected.size() ||
+        std::memcmp(p, expected.data(), expected.size()) != 0) {
+      return false;
+    }
+    p += expected.size();
+    return true;
+  };
+  voxel_record read;
+  if (!(literal("<voxel x=\"") && read_written_number(reader, p, end, true, read.x) &&
+        literal("\" y=\"") && read_written_number(reader, p, end, true, read.y) &&
+        literal("\" z=\"") && read_written_number(reader, p, end, true, read.z) &&
+        literal("\" r=\"") && read_written_number(reader, p, end, false, read.r) &&
+        literal("\" g=\"") && read_written_number(reader, p, end, false, read.g) &&
+        literal("\" b=\"") && read_written_number(reader, p, end, false, read.b) &&
+        literal("\" a=\"1.0\" />"))) {
+    return false;
+  }
+  voxel = read;
+  reader.voxel_offset = static_cast<std::size_t>(tag - begin);
+  reader.position = static_cast<std::size_t>(p - begin);
+  return true;
+}
+
 context context_of(std::string_view name) {
   if (name == "voxels") return context::voxels;
   if (name == "skeleton" || name == "skeletonVoxelBindings") return context::skeleton;
@@ -809,11 +932,16 @@ model_reader open_model_reader(std::string_view document) {
   reader.document = document;
   reader.open_elements.reserve(64);
   reader.attributes.reserve(16);
+  reader.read_decimals.resize(std::size_t{1} << read_decimal_bits);
   return reader;
 }
 
 read_step next_voxel(model_reader& reader, voxel_record& voxel) {
   const std::string_view text = reader.document;
+  if (reader.at == stage::in_root && reader.root_child == context::voxels &&
+      reader.open_elements.size() == 2 && read_written_voxel(reader, voxel)) {
+    return read_step::voxel;
+  }
   for (;;) {
     if (reader.at == stage::failed) return read_step::error;
     if (reader.at == stage::finished) return read_step::end;
