@@ -121,6 +121,29 @@ std::string plain_document(const std::string& text, const model_placement& place
   return document;
 }
 
+bool same_cells(const std::vector<cell_voxel>& a, const std::vector<cell_voxel>& b) {
+  return std::equal(
+      a.begin(), a.end(), b.begin(), b.end(), [](const cell_voxel& p, const cell_voxel& q) {
+        return p.x == q.x && p.y == q.y && p.z == q.z && p.r == q.r && p.g == q.g && p.b == q.b;
+      });
+}
+
+// The cells a picture draws of a CSV text, by the same plain rules.
+std::vector<cell_voxel> plain_drawn_cells(const std::string& text,
+                                          const model_placement& placement) {
+  const std::optional<grid_size> size = parse_grid_size(read_token_list(text));
+  const std::vector<std::string> fields = plain_fields(text);
+  std::vector<cell_voxel> cells;
+  cell_cursor cursor;
+  cursor.cell_y = std::int64_t{size->size_y} - 1;
+  for (std::size_t k = 3; k < fields.size(); ++k) {
+    if (fields[k] != empty_cell)
+      cells.push_back(drawn_cell(make_voxel_record(cursor, fields[k], placement)));
+    advance_cursor(cursor, *size);
+  }
+  return cells;
+}
+
 TEST(CellWalkShortcuts, WriteWhatThePlainRulesWrite) {
   // Exported cells with every separator and line end, rows of empty cells
   // (which the walk compares whole), cells that only look exported, and
@@ -165,6 +188,13 @@ TEST(CellWalkShortcuts, WriteWhatThePlainRulesWrite) {
     const std::optional<std::string> document = convert_text(text, placement, line_end);
     ASSERT_EQ(document.value_or("no grid"), plain_document(text, placement, line_end))
         << testing::PrintToString(text);
+    // And the cells the picture draws.
+    if (document) {
+      ASSERT_TRUE(
+          same_cells(read_model_cells(text, content_kind::sproxel_csv, "", placement).placed,
+                     plain_drawn_cells(text, placement)))
+          << testing::PrintToString(text);
+    }
   }
 }
 

@@ -744,6 +744,27 @@ TEST(InjectedFault, WithoutThreadsEveryCallFailingKeepsTheOldOutput) {
             10);
 }
 
+TEST(InjectedFault, PictureDrawnWithoutAThreadIsTheSame) {
+  // The picture is drawn on a thread of its own while the document is
+  // written, or after it when no thread can be started.
+  scratch_folder folder;
+  write_file(folder / "model.csv", make_model(20, 12, 9));
+  std::string pictures[2];
+  std::string documents[2];
+  for (int threads = 0; threads < 2; ++threads) {
+    const settings setting = {{"CUBEWRIGHT_NO_THREADS", threads == 0 ? "1" : "0"}};
+    const process_result result =
+        run_injected(setting, {"--preview", folder / "model.png", "--mirror", "x",
+                               folder / "model.csv", folder / "model.xml", "3", "-1", "2"});
+    ASSERT_EQ(result.exit_status, 0) << result.standard_error;
+    pictures[threads] = read_file(folder / "model.png");
+    documents[threads] = read_file(folder / "model.xml");
+  }
+  EXPECT_EQ(pictures[0].substr(0, 8), "\x89PNG\r\n\x1a\n");
+  EXPECT_TRUE(pictures[0] == pictures[1]);
+  EXPECT_TRUE(documents[0] == documents[1]);
+}
+
 TEST(InjectedFault, TinyWritesStillGiveTheWholeDocument) {
   // Writes of a few bytes each, every one of them a possible point of failure.
   fail_at_every_call(make_model(3, 3, 2), false, {{"CUBEWRIGHT_WRITE_LIMIT", "7"}},

@@ -79,8 +79,7 @@ content_kind recognise_input(std::string_view text) {
 }
 
 thread_plan plan_threads(const conversion_request& request, std::size_t input_size) {
-  const bool plain_document =
-      request.format == output_format::xml && !request.count && !request.keep_placed;
+  const bool plain_document = request.format == output_format::xml && !request.count;
   if (plain_document && request.input == content_kind::sproxel_csv) {
     return input_size >= min_parallel_input ? thread_plan::two_formatting : thread_plan::in_turn;
   }
@@ -160,7 +159,7 @@ bool whole_cell(float value, std::int32_t& cell) {
   return static_cast<float>(cell) == value;
 }
 
-// The cell a picture draws a placed voxel in: the nearest, within 32 bits.
+// The nearest cell to a placed position, within 32 bits.
 std::int32_t nearest_cell(float value) {
   const float shifted = value + 0.5f;
   if (!(shifted >= -2147483648.0f)) return shifted != shifted ? 0 : -2147483647 - 1;
@@ -168,11 +167,6 @@ std::int32_t nearest_cell(float value) {
   // Truncation toward zero, then down by one where that went up: floor.
   const auto cell = static_cast<std::int32_t>(shifted);
   return static_cast<float>(cell) > shifted ? cell - 1 : cell;
-}
-
-cell_voxel drawn_cell(const voxel_record& record) {
-  return {nearest_cell(record.x), nearest_cell(record.y), nearest_cell(record.z),
-          colour_byte(record.r),  colour_byte(record.g),  colour_byte(record.b)};
 }
 
 // A value read from a model document placed on its axis, in the same float
@@ -210,6 +204,19 @@ struct cell_collector {
     return true;
   }
 };
+
+// The cells of a grid, or `limit` when there are more; 0 when a side is not
+// positive.
+std::uint64_t grid_cells_up_to(const grid_size& size, std::uint64_t limit) {
+  std::uint64_t cells = 1;
+  for (const std::int32_t side : {size.size_x, size.size_y, size.size_z}) {
+    if (side <= 0) return 0;
+    const auto count = static_cast<std::uint64_t>(side);
+    if (cells > limit / count) return limit;
+    cells *= count;
+  }
+  return std::min(cells, limit);
+}
 
 // Where a voxel of an input without line numbers came from: nowhere in
 // particular. Lines are asked for only when a message needs one.
@@ -344,7 +351,6 @@ conversion_result write_cells(const conversion_request& request, output_sink sin
     result.failure = "cannot convert: " + request.input_path + ": the model has no voxel to write";
     return result;
   }
-  if (request.keep_placed) result.placed = cells;
   cells = std::vector<cell_voxel>();
   result.voxel_count = grid.voxel_count;
   // The grid is the voxels' bounding box.
@@ -396,7 +402,6 @@ conversion_result write_document(const conversion_request& request, output_sink 
       ++result.voxel_count;
       result.bounds.add(record.x, record.y, record.z);
     }
-    if (request.keep_placed) result.placed.push_back(drawn_cell(record));
   };
   if (request.input == content_kind::sproxel_csv) {
     // The common case keeps its own loop: the walk straight into the writer.
@@ -406,7 +411,7 @@ conversion_result write_document(const conversion_request& request, output_sink 
       result.failure = grid_size_failure(request.input_path);
       return result;
     }
-    if (!request.count && !request.keep_placed) {
+    if (!request.count) {
       const bool written =
           request.parallel
               ? write_model_in_parallel(tokens, *size, request.placement, request.line_end, sink)
@@ -423,7 +428,7 @@ conversion_result write_document(const conversion_request& request, output_sink 
     // Whole cells with colour bytes: the lines come from the grid's texts.
     voxel_grid grid;
     if (!read_vox_grid(request, result, grid)) return result;
-    if (request.parallel && !request.count && !request.keep_placed) {
+    if (request.parallel && !request.count) {
       result.sink_failed = !write_grid_in_parallel(grid, request.placement, request.line_end, sink);
       result.ok = !result.sink_failed;
       return result;
@@ -439,7 +444,7 @@ conversion_result write_document(const conversion_request& request, output_sink 
       } else {
         write_voxel(writer, placed_record(cell, request.placement));
       }
-      if (request.count || request.keep_placed) note(placed_record(cell, request.placement));
+      if (request.count) note(placed_record(cell, request.placement));
     });
     result.sink_failed = !write_tail(writer);
     result.ok = !result.sink_failed;
@@ -461,14 +466,52 @@ conversion_result write_document(const conversion_request& request, output_sink 
 
 }  // namespace
 
+cell_voxel drawn_cell(const voxel_record& record) {
+  return {nearest_cell(record.x), nearest_cell(record.y), nearest_cell(record.z),
+          colour_byte(record.r),  colour_byte(record.g),  colour_byte(record.b)};
+}
+
 conversion_result read_model_cells(std::string_view text, content_kind input,
-                                   const std::string& path) {
+                                   const std::string& path, const model_placement& placement) {
   conversion_request request;
   request.text = text;
   request.input = input;
   request.input_path = path;
+  request.placement = placement;
   request.format = output_format::csv;  // a skeleton is left out, not refused
   conversion_result result;
+  if (input == content_kind::sproxel_csv) {
+    // An exported cell's colour bytes straight from its digits, as the
+    // document's lines take them; anything else through its record.
+    const token_list tokens = read_token_list(text);
+    const std::optional<grid_size> size = parse_grid_size(tokens);
+    if (!size) {
+      result.failure = grid_size_failure(path);
+      return result;
+    }
+    // Room for every cell of a full export (ten bytes a cell) or of the
+    // grid, whichever is less, so that the cells are written once into
+    // memory that is only touched as it fills.
+    result.placed.reserve(static_cast<std::size_t>(grid_cells_up_to(*size, text.size() / 10 + 1)));
+    walk_filled_cells(tokens, *size, [&](const cell_cursor& cursor, std::string_view token) {
+      std::uint8_t rgb[3];
+      voxel_record record;
+      if (read_colour_bytes(token, rgb)) {
+        record.x = place_index(cursor.cell_x, placement.axis_factor_x, placement.offset_x);
+        record.y = place_index(cursor.cell_y, placement.axis_factor_y, placement.offset_y);
+        record.z = place_index(cursor.cell_z, placement.axis_factor_z, placement.offset_z);
+        result.placed.push_back({nearest_cell(record.x), nearest_cell(record.y),
+                                 nearest_cell(record.z), rgb[0], rgb[1], rgb[2]});
+      } else {
+        record = make_voxel_record(cursor, token, placement);
+        result.placed.push_back(drawn_cell(record));
+      }
+      result.bounds.add(record.x, record.y, record.z);
+    });
+    result.voxel_count = result.placed.size();
+    result.ok = true;
+    return result;
+  }
   result.ok =
       for_each_placed_voxel(request, result, [&result](const voxel_record& record, const auto&) {
         ++result.voxel_count;

@@ -64,7 +64,6 @@ struct conversion_request {
   model_placement placement;
   output_format format = output_format::xml;
   std::string_view line_end = "\n";  // of model documents
-  bool keep_placed = false;          // fill conversion_result::placed
   bool count = false;                // fill voxel_count and bounds
   bool parallel = false;             // a CSV or .vox input's document by two threads
 };
@@ -79,7 +78,7 @@ struct conversion_result {
   placed_bounds bounds;            // likewise
   std::int32_t grid_min[3] = {0, 0, 0};   // writing CSV: where the export's first cell lies
   std::int32_t grid_size[3] = {0, 0, 0};  // and its size
-  std::vector<cell_voxel> placed;         // with keep_placed: the placed voxels, whole cells
+  std::vector<cell_voxel> placed;         // read_model_cells: the placed voxels
 };
 
 /// How a run shares its work between threads.
@@ -99,11 +98,16 @@ thread_plan plan_threads(const conversion_request& request, std::size_t input_si
 /// result is not ok, what it got is to be thrown away.
 conversion_result convert_model(const conversion_request& request, output_sink sink);
 
-/// The voxels of an input as they stand (no placement), each on its nearest
-/// cell, for drawing: in `placed`, with the count and bounds. Nothing is
-/// written; a skeleton does not matter here.
+/// The cell a picture draws a placed voxel in: the nearest to its position
+/// within 32 bits, and its colour bytes.
+cell_voxel drawn_cell(const voxel_record& record);
+
+/// The voxels of an input placed as `placement` says (by default as they
+/// stand), each on its nearest cell, for drawing: in `placed`, with the
+/// count and bounds. Nothing is written; a skeleton does not matter here.
 conversion_result read_model_cells(std::string_view text, content_kind input,
-                                   const std::string& path);
+                                   const std::string& path,
+                                   const model_placement& placement = model_placement());
 
 /// The message for a CSV input without a grid header.
 std::string grid_size_failure(const std::string& path);

@@ -1,6 +1,10 @@
 #include "app/run.h"
 
+#include <new>
 #include <optional>
+#include <string>
+#include <system_error>
+#include <thread>
 #include <utility>
 
 #include "app/conversion.h"
@@ -120,16 +124,65 @@ bool read_compared_model(const std::string& path, std::vector<cell_voxel>& cells
   return true;
 }
 
-// Writes the picture of the placed model, through the same safe replacement
-// as every output. The model's own output is committed by the caller only
-// after this succeeded.
-bool write_picture(const command_line& line, const conversion_result& result,
-                   const std::vector<cell_voxel>* compared) {
-  preview_request request;
-  request.model = &result.placed;
-  request.compare = compared;
-  request.title = picture_title(line, result.placed.size());
-  const std::string png = encode_png(render_preview(request));
+// The picture of a conversion as PNG bytes, drawn from the input read again
+// with the same placement: on a thread of its own while the document is
+// written when one can be started, else when it is asked for. Empty when
+// there was no memory for it.
+class picture_drawing {
+ public:
+  picture_drawing(const command_line& line, const conversion_request& request,
+                  const std::vector<cell_voxel>* compared)
+      : line_(line), request_(request), compared_(compared) {}
+  picture_drawing(const picture_drawing&) = delete;
+  picture_drawing& operator=(const picture_drawing&) = delete;
+  ~picture_drawing() { finish(); }
+
+  void start() {
+    try {
+      thread_ = std::thread([this] { draw(); });
+    } catch (const std::system_error&) {
+      // Drawn when asked for.
+    }
+  }
+
+  const std::string& png() {
+    finish();
+    if (!drawn_) draw();
+    return png_;
+  }
+
+ private:
+  void finish() {
+    if (thread_.joinable()) thread_.join();
+  }
+
+  void draw() {
+    drawn_ = true;
+    try {
+      const std::vector<cell_voxel> placed =
+          read_model_cells(request_.text, request_.input, request_.input_path, request_.placement)
+              .placed;
+      preview_request picture;
+      picture.model = &placed;
+      picture.compare = compared_;
+      picture.title = picture_title(line_, placed.size());
+      png_ = encode_png(render_preview(picture));
+    } catch (const std::bad_alloc&) {
+      png_.clear();
+    }
+  }
+
+  const command_line& line_;
+  const conversion_request& request_;
+  const std::vector<cell_voxel>* compared_;
+  std::thread thread_;
+  std::string png_;
+  bool drawn_ = false;
+};
+
+// Writes the picture through the same safe replacement as every output. The
+// model's own output is committed by the caller only after this succeeded.
+bool write_picture(const command_line& line, const std::string& png) {
   if (png.empty()) {
     fail("cannot draw preview: " + line.preview_path + ": out of memory");
     return false;
@@ -192,10 +245,11 @@ int convert_input(const command_line& line, std::string_view text, bool writer_t
   request.format = line.format;
   request.line_end = native_line_end;
   request.count = line.verbose;
-  request.keep_placed = drawing;
   const thread_plan plan =
-      writer_thread ? plan_threads(request, text.size()) : thread_plan::in_turn;
+      writer_thread && !drawing ? plan_threads(request, text.size()) : thread_plan::in_turn;
   request.parallel = plan == thread_plan::two_formatting;
+
+  picture_drawing picture(line, request, line.compare_path.empty() ? nullptr : &compared);
 
   io_failure failure;
   output_file output;
@@ -206,6 +260,7 @@ int convert_input(const command_line& line, std::string_view text, bool writer_t
   threaded_sink writing;
   start_threaded_sink(writing, output_sink{&state, &write_to_file},
                       plan == thread_plan::writing_thread);
+  if (drawing && writer_thread) picture.start();
   const conversion_result result = convert_model(request, sink_of(writing));
   // `failure` is the writing thread's until it has stopped.
   const bool written = finish_threaded_sink(writing);
@@ -214,7 +269,7 @@ int convert_input(const command_line& line, std::string_view text, bool writer_t
     if (result.sink_failed || !written) return report(failure, options.output_xml);
     return fail(result.failure);
   }
-  if (drawing && !write_picture(line, result, line.compare_path.empty() ? nullptr : &compared)) {
+  if (drawing && !write_picture(line, picture.png())) {
     discard_output_file(output);
     return 1;
   }
