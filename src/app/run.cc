@@ -245,6 +245,8 @@ int convert_input(const command_line& line, std::string_view text, bool writer_t
   request.format = line.format;
   request.line_end = native_line_end;
   request.count = line.verbose;
+  // A picture is drawn on a thread of its own, which takes the second core:
+  // the document is then written in turn (more threads were no faster).
   const thread_plan plan =
       writer_thread && !drawing ? plan_threads(request, text.size()) : thread_plan::in_turn;
   request.parallel = plan == thread_plan::two_formatting;
