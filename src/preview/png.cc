@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <string>
 
 namespace cubewright {
 namespace {
@@ -153,8 +155,10 @@ std::string fast_zlib(const unsigned char* data, std::size_t size, std::size_t n
                       std::size_t far) {
   const code_tables& t = tables();
   // At most 9 bits a byte, plus the header, the block's end and the check.
-  std::string out(size / 8 * 9 + 64, '\0');
-  auto* const start = reinterpret_cast<unsigned char*>(&out[0]);
+  // Left uninitialised: a picture compresses to a fraction of that room,
+  // and memory is only paid for where it is written.
+  const std::unique_ptr<unsigned char[]> room(new unsigned char[size / 8 * 9 + 64]);
+  unsigned char* const start = room.get();
   start[0] = 0x78;  // deflate, 32 KiB window
   start[1] = 0x01;  // fastest, and the header check
   bit_writer writer{start + 2};
@@ -185,7 +189,8 @@ std::string fast_zlib(const unsigned char* data, std::size_t size, std::size_t n
   }
   writer.put(t.end_of_block);
   writer.flush();
-  out.resize(static_cast<std::size_t>(writer.next - start));
+  std::string out(reinterpret_cast<const char*>(start),
+                  static_cast<std::size_t>(writer.next - start));
   const std::uint32_t check = adler32(data, size);
   for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<char>(check >> shift));
   return out;
