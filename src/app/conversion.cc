@@ -332,6 +332,12 @@ bool for_each_placed_voxel(const conversion_request& request, conversion_result&
 conversion_result write_cells(const conversion_request& request, output_sink sink) {
   conversion_result result;
   std::vector<cell_voxel> cells;
+  // Room for as many voxels as the document's shortest lines could hold,
+  // touched only as it fills.
+  constexpr std::size_t shortest_voxel_line = 44;
+  if (request.input == content_kind::model_document) {
+    cells.reserve(request.text.size() / shortest_voxel_line + 1);
+  }
   cell_collector collector{&request, &cells, {}};
   const bool read = for_each_placed_voxel(
       request, result, [&collector](const voxel_record& record, const auto& line) {
@@ -341,8 +347,12 @@ conversion_result write_cells(const conversion_request& request, output_sink sin
     if (result.failure.empty()) result.failure = collector.failure;
     return result;
   }
+  // A document written from an export that was not mirrored holds its
+  // voxels in the export's own order, once each: then they go straight to
+  // the writer, and only their box is worked out.
+  const bool walk_ordered = in_walk_order(cells);
   voxel_grid grid;
-  if (!make_voxel_grid(cells, grid)) {
+  if (!(walk_ordered ? make_voxel_box(cells, grid) : make_voxel_grid(cells, grid))) {
     result.failure = "cannot convert: " + request.input_path +
                      ": the model's bounding box holds more than 2^28 cells";
     return result;
@@ -351,7 +361,7 @@ conversion_result write_cells(const conversion_request& request, output_sink sin
     result.failure = "cannot convert: " + request.input_path + ": the model has no voxel to write";
     return result;
   }
-  cells = std::vector<cell_voxel>();
+  if (!walk_ordered) cells = std::vector<cell_voxel>();
   result.voxel_count = grid.voxel_count;
   // The grid is the voxels' bounding box.
   result.bounds.add(static_cast<float>(grid.min_x), static_cast<float>(grid.min_y),
@@ -366,16 +376,18 @@ conversion_result write_cells(const conversion_request& request, output_sink sin
   result.grid_size[1] = grid.size_y;
   result.grid_size[2] = grid.size_z;
   if (request.format == output_format::csv) {
-    result.sink_failed = !write_sproxel_csv(grid, sink);
+    result.sink_failed =
+        !(walk_ordered ? write_sproxel_csv(cells, grid, sink) : write_sproxel_csv(grid, sink));
     result.ok = !result.sink_failed;
     return result;
   }
-  std::vector<cell_voxel> unique;
-  unique.reserve(grid.voxel_count);
-  for_each_voxel_in_walk_order(grid,
-                               [&unique](const cell_voxel& voxel) { unique.push_back(voxel); });
-  grid = voxel_grid();
-  const vox_write_result written = write_vox(unique);
+  if (!walk_ordered) {
+    cells.reserve(grid.voxel_count);
+    for_each_voxel_in_walk_order(grid,
+                                 [&cells](const cell_voxel& voxel) { cells.push_back(voxel); });
+    grid = voxel_grid();
+  }
+  const vox_write_result written = write_vox(cells);
   if (!written.error.empty()) {
     result.failure = "cannot convert: " + request.input_path + ": " + written.error;
     return result;

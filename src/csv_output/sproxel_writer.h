@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <vector>
 
 #include "voxel_model/model_writer.h"
 #include "voxel_model/voxel_grid.h"
@@ -16,5 +17,11 @@ namespace cubewright {
 /// blocks of `block_size`; true when the sink took all of them.
 bool write_sproxel_csv(const voxel_grid& grid, output_sink sink,
                        std::size_t block_size = default_block_size);
+
+/// The same export of voxels already in the order it is walked, each cell
+/// once (in_walk_order), in the box of `box` (make_voxel_box), without
+/// putting them in a grid first.
+bool write_sproxel_csv(const std::vector<cell_voxel>& walk_ordered, const voxel_grid& box,
+                       output_sink sink, std::size_t block_size = default_block_size);
 
 }  // namespace cubewright

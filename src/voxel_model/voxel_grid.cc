@@ -5,13 +5,13 @@
 namespace cubewright {
 namespace {
 
-struct box {
+struct cell_box {
   std::int64_t min[3];
   std::int64_t max[3];
 };
 
-box bounds(const std::vector<cell_voxel>& voxels) {
-  box result{{voxels[0].x, voxels[0].y, voxels[0].z}, {voxels[0].x, voxels[0].y, voxels[0].z}};
+cell_box bounds(const std::vector<cell_voxel>& voxels) {
+  cell_box result{{voxels[0].x, voxels[0].y, voxels[0].z}, {voxels[0].x, voxels[0].y, voxels[0].z}};
   for (const cell_voxel& voxel : voxels) {
     const std::int64_t at[3] = {voxel.x, voxel.y, voxel.z};
     for (int axis = 0; axis < 3; ++axis) {
@@ -22,11 +22,8 @@ box bounds(const std::vector<cell_voxel>& voxels) {
   return result;
 }
 
-}  // namespace
-
-std::uint64_t bounding_box_cells(const std::vector<cell_voxel>& voxels) {
-  if (voxels.empty()) return 0;
-  const box b = bounds(voxels);
+// The cells of the box, or max_grid_cells << 4 when there are more.
+std::uint64_t cells_in(const cell_box& b) {
   // Each extent is at most 2^32, so the product of the first two fits; the
   // third is checked before it could overflow.
   const std::uint64_t area = static_cast<std::uint64_t>(b.max[0] - b.min[0] + 1) *
@@ -38,13 +35,20 @@ std::uint64_t bounding_box_cells(const std::vector<cell_voxel>& voxels) {
   return area * depth;
 }
 
-bool make_voxel_grid(const std::vector<cell_voxel>& voxels, voxel_grid& grid) {
+}  // namespace
+
+std::uint64_t bounding_box_cells(const std::vector<cell_voxel>& voxels) {
+  if (voxels.empty()) return 0;
+  return cells_in(bounds(voxels));
+}
+
+bool make_voxel_box(const std::vector<cell_voxel>& voxels, voxel_grid& box) {
   if (voxels.empty()) {
-    grid = voxel_grid{};
+    box = voxel_grid{};
     return true;
   }
-  if (bounding_box_cells(voxels) > max_grid_cells) return false;
-  const box b = bounds(voxels);
+  const cell_box b = bounds(voxels);
+  if (cells_in(b) > max_grid_cells) return false;
   voxel_grid made;
   made.min_x = static_cast<std::int32_t>(b.min[0]);
   made.min_y = static_cast<std::int32_t>(b.min[1]);
@@ -52,6 +56,25 @@ bool make_voxel_grid(const std::vector<cell_voxel>& voxels, voxel_grid& grid) {
   made.size_x = static_cast<std::int32_t>(b.max[0] - b.min[0] + 1);
   made.size_y = static_cast<std::int32_t>(b.max[1] - b.min[1] + 1);
   made.size_z = static_cast<std::int32_t>(b.max[2] - b.min[2] + 1);
+  made.voxel_count = voxels.size();
+  box = std::move(made);
+  return true;
+}
+
+bool in_walk_order(const std::vector<cell_voxel>& voxels) {
+  for (std::size_t i = 1; i < voxels.size(); ++i) {
+    const cell_voxel& a = voxels[i - 1];
+    const cell_voxel& b = voxels[i];
+    const bool before = a.y != b.y ? a.y > b.y : a.z != b.z ? a.z < b.z : a.x < b.x;
+    if (!before) return false;
+  }
+  return true;
+}
+
+bool make_voxel_grid(const std::vector<cell_voxel>& voxels, voxel_grid& grid) {
+  voxel_grid made;
+  if (!make_voxel_box(voxels, made)) return false;
+  made.voxel_count = 0;
   const std::size_t row = static_cast<std::size_t>(made.size_x);
   const std::size_t layer = row * static_cast<std::size_t>(made.size_z);
   made.cells.assign(layer * static_cast<std::size_t>(made.size_y), 0);

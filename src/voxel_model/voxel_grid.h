@@ -39,6 +39,17 @@ std::uint64_t bounding_box_cells(const std::vector<cell_voxel>& voxels);
 /// max_grid_cells.
 bool make_voxel_grid(const std::vector<cell_voxel>& voxels, voxel_grid& grid);
 
+/// The box of the voxels in `grid`, without its cells: the minimum and sizes
+/// as make_voxel_grid gives them, and the number of voxels as voxel_count
+/// (each on a cell of its own, as in_walk_order ensures). False, with the
+/// grid untouched, when the box holds more than max_grid_cells.
+bool make_voxel_box(const std::vector<cell_voxel>& voxels, voxel_grid& box);
+
+/// True when the voxels come in the order a CSV export is walked, y
+/// downward, then z upward, then x upward, with no cell twice: the order of
+/// a document written from an export that is not mirrored.
+bool in_walk_order(const std::vector<cell_voxel>& voxels);
+
 inline std::uint32_t cell_value(const cell_voxel& voxel) {
   return filled_cell | std::uint32_t{voxel.r} << 16 | std::uint32_t{voxel.g} << 8 | voxel.b;
 }
