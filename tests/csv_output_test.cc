@@ -1,6 +1,8 @@
 // The grid of placed voxels and the CSV export written from it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -58,6 +60,50 @@ TEST(SproxelWriter, WritesWhatTheEditorWrites) {
       "#ABCDEFFF,#00000000\n#00000000,#00000000\n\n";
   EXPECT_EQ(export_text(grid), expected);
   EXPECT_EQ(export_text(grid, 1), expected);  // blocks smaller than a line
+}
+
+TEST(SproxelWriter, CellsInWalkOrderWriteWhatTheirGridWrites) {
+  // Random sparse models, sorted into the order an export is walked; the
+  // export from the cells as they are must be the grid's, in any block size.
+  std::mt19937 random(5);
+  for (int n = 0; n < 300; ++n) {
+    std::vector<cell_voxel> cells;
+    const std::size_t count = random() % 40;
+    const std::uint32_t side = 1 + static_cast<std::uint32_t>(random() % 6);
+    const auto at = [&random](std::uint32_t range, std::int32_t low) {
+      return static_cast<std::int32_t>(random() % range) + low;
+    };
+    for (std::size_t i = 0; i < count; ++i) {
+      cells.push_back({at(side, -3), at(side, 1000), at(2 * side, -2147483647),
+                       static_cast<std::uint8_t>(random()), static_cast<std::uint8_t>(random()),
+                       static_cast<std::uint8_t>(random())});
+    }
+    voxel_grid grid;
+    ASSERT_TRUE(make_voxel_grid(cells, grid));
+    std::vector<cell_voxel> ordered;
+    for_each_voxel_in_walk_order(grid, [&](const cell_voxel& v) { ordered.push_back(v); });
+    ASSERT_TRUE(in_walk_order(ordered));
+    const bool already_ordered =
+        std::equal(cells.begin(), cells.end(), ordered.begin(), ordered.end(),
+                   [](const cell_voxel& a, const cell_voxel& b) {
+                     return a.x == b.x && a.y == b.y && a.z == b.z;
+                   });
+    EXPECT_EQ(in_walk_order(cells), already_ordered);
+    voxel_grid box;
+    ASSERT_TRUE(make_voxel_box(ordered, box));
+    EXPECT_EQ(box.voxel_count, grid.voxel_count);
+    EXPECT_TRUE(box.cells.empty());
+    for (const std::size_t block_size : {std::size_t{1}, std::size_t{64}, default_block_size}) {
+      std::string from_cells;
+      ASSERT_TRUE(write_sproxel_csv(ordered, box, string_sink(from_cells), block_size));
+      ASSERT_EQ(from_cells, export_text(grid, block_size));
+    }
+  }
+  // A cell twice, or one out of order, is not in walk order.
+  EXPECT_FALSE(in_walk_order({{0, 0, 0}, {0, 0, 0}}));
+  EXPECT_FALSE(in_walk_order({{0, 0, 0}, {0, 1, 0}}));
+  EXPECT_FALSE(in_walk_order({{0, 0, 1}, {0, 0, 0}}));
+  EXPECT_TRUE(in_walk_order({{5, 0, 0}, {0, 0, 1}, {0, -1, 0}}));
 }
 
 TEST(SproxelWriter, ExportReadsBackToTheSameDocument) {
