@@ -1,7 +1,8 @@
 // The document written by two threads against the one written by one: the
 // same bytes whether or not an export's pieces start where its regular lines
 // say, the same bytes for a .vox file's grid, one write at a time, and
-// nothing after a refused write.
+// nothing after a refused write. And a document read by two threads against
+// one reader: the same export or the same failure.
 #include "app/parallel_document.h"
 
 #include <gtest/gtest.h>
@@ -170,6 +171,67 @@ TEST(ParallelDocument, WritesAGridAsOneThreadWrites) {
       EXPECT_TRUE(out.bytes == expected) << "side " << side << ", threads " << threads << ": "
                                          << out.bytes.size() << " bytes of " << expected.size();
     }
+  }
+}
+
+// What an export of a document gives: the output, or the failure, with
+// the notes.
+std::string export_of(const std::string& document, bool read_ahead) {
+  conversion_request request;
+  request.text = document;
+  request.input = content_kind::model_document;
+  request.input_path = "model.xml";
+  request.format = output_format::csv;
+  request.read_ahead = read_ahead;
+  // Close enough to the edge of 32 bits that a written x of 9999999 is no
+  // whole cell once placed.
+  request.placement.offset_x = 2147400000;
+  std::string bytes;
+  const conversion_result result = convert_model(request, string_sink(bytes));
+  std::string said = result.ok ? bytes : "failed: " + result.failure;
+  for (const std::string& note : result.notes) said += "\nnote: " + note;
+  return said;
+}
+
+TEST(ReadAhead, ExportsWhatOneReaderExports) {
+  // Documents the tool wrote, mirrored or not, then with something where
+  // the second reader starts or further on: a comment, a voxel written
+  // another way, positions that are no whole cell (one the second reader
+  // reads itself), a broken tag, a skeleton.
+  model_placement mirrored;
+  mirrored.axis_factor_y = -1.0f;
+  mirrored.offset_z = 6;
+  const std::vector<std::string> oddities = {
+      "<!-- a comment -->\n",
+      "<voxel b=\"1\" g=\"0\" r=\"0.5\" z=\"3\" y=\"4\" x=\"-9\"/>\n",
+      "<voxel x=\"1.5\" y=\"0\" z=\"0\" r=\"0\" g=\"0\" b=\"0\" a=\"1.0\" />\n",
+      "<voxel x=\"1\" y=\"0\" z=\"0\" r=\"0\" g=\"0\" b=\"0\" a=\"1.0\" >\n",
+      "<voxel x=\"9999999\" y=\"0\" z=\"0\" r=\"0\" g=\"0\" b=\"0\" a=\"1.0\" />\n",
+      "\n\n   \t\n",
+      "</voxels><voxels>\n",
+      "</voxels><skeleton><bone/></skeleton><voxels>\n"};
+  std::mt19937 random(41);
+  unsigned seed = 100;
+  for (int n = 0; n < 60; ++n) {
+    const std::string text = export_text(8 + n % 5, n % 3 ? "\n" : "\r\n", n % 4 == 0, seed++);
+    std::string document = document_of(text, n % 2 ? mirrored : model_placement());
+    if (n % 10 == 9) {
+      // Voxel lines commented out around the middle, where the second
+      // reader starts: it reads them, and the first must not take them.
+      const std::size_t end = document.find('\n', document.size() / 2 + 300);
+      const std::size_t start = document.find('\n', document.size() / 2 - 200);
+      if (start != std::string::npos && end != std::string::npos) {
+        document.insert(end + 1, "-->\n");
+        document.insert(start + 1, "<!--\n");
+      }
+    } else if (n >= 4) {
+      // Near the middle, where the second reader starts, or anywhere.
+      std::size_t at = n % 3 ? document.size() / 2 + random() % 200 : random() % document.size();
+      at = document.find('\n', at);
+      if (at != std::string::npos) document.insert(at + 1, oddities[random() % oddities.size()]);
+    }
+    const std::string one = export_of(document, false);
+    ASSERT_EQ(export_of(document, true), one) << document;
   }
 }
 

@@ -1,10 +1,13 @@
 #include "app/conversion.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <system_error>
+#include <thread>
 #include <type_traits>
 
 #include "app/parallel_document.h"
@@ -88,6 +91,11 @@ thread_plan plan_threads(const conversion_request& request, std::size_t input_si
     return thread_plan::two_formatting;
   }
   return thread_plan::writing_thread;
+}
+
+bool reads_ahead(const conversion_request& request, std::size_t input_size) {
+  return request.input == content_kind::model_document && request.format != output_format::xml &&
+         input_size >= min_read_ahead_input;
 }
 
 std::optional<content_kind> recognise_existing(std::string_view start) {
@@ -238,10 +246,23 @@ bool for_each_csv_voxel(const conversion_request& request, conversion_result& re
   return going;
 }
 
-template <typename Consume>
+void place_voxel(voxel_record& voxel, const model_placement& placement) {
+  voxel.x = place_value(voxel.x, placement.axis_factor_x, placement.offset_x);
+  voxel.y = place_value(voxel.y, placement.axis_factor_y, placement.offset_y);
+  voxel.z = place_value(voxel.z, placement.axis_factor_z, placement.offset_z);
+}
+
+// Never hands over: the whole document on one thread.
+struct no_handover {
+  bool operator()(model_reader&) const { return true; }
+};
+
+// Hands every voxel of a document, placed, to `consume`; after each,
+// `hand_over(reader)` may move the reader on past voxels it has consumed
+// itself, or return false to stop.
+template <typename Consume, typename HandOver = no_handover>
 bool for_each_document_voxel(const conversion_request& request, conversion_result& result,
-                             Consume& consume) {
-  const model_placement& placement = request.placement;
+                             Consume& consume, HandOver hand_over = HandOver()) {
   model_reader reader = open_model_reader(request.text);
   voxel_record voxel;
   for (;;) {
@@ -254,10 +275,9 @@ bool for_each_document_voxel(const conversion_request& request, conversion_resul
                        error.what;
       return false;
     }
-    voxel.x = place_value(voxel.x, placement.axis_factor_x, placement.offset_x);
-    voxel.y = place_value(voxel.y, placement.axis_factor_y, placement.offset_y);
-    voxel.z = place_value(voxel.z, placement.axis_factor_z, placement.offset_z);
+    place_voxel(voxel, request.placement);
     if (!consume(voxel, [&reader] { return voxel_line(reader); })) return false;
+    if (!hand_over(reader)) return false;
   }
   const skeleton_content skeleton = skeleton_in(reader);
   if (!skeleton.present) return true;
@@ -271,6 +291,88 @@ bool for_each_document_voxel(const conversion_request& request, conversion_resul
   }
   result.notes.push_back(where + ": the skeleton is left out; the export holds the voxels alone");
   return true;
+}
+
+// Collects the cells of a long document on two threads. A second one reads
+// the voxel lines of the second half, from a line start, as the tool writes
+// them; when the first reaches that line start in the state the second
+// assumed (a document the tool wrote always gets there so), it takes the
+// second's cells and reads on from where the second stopped. Otherwise the
+// second's cells are dropped and the first reads everything itself. Either
+// way the cells, the failure and the messages are those of one reader.
+bool collect_document_in_two(const conversion_request& request, conversion_result& result,
+                             cell_collector& collector) {
+  const auto consume = [&collector](const voxel_record& record, const auto& line) {
+    return collector.add(record, line);
+  };
+  const std::string_view document = open_model_reader(request.text).document;
+  const std::size_t middle = document.find('\n', document.size() / 2);
+  if (middle == std::string_view::npos) {
+    return for_each_document_voxel(request, result, consume);
+  }
+  const std::size_t split = middle + 1;
+
+  std::vector<cell_voxel> ahead_cells;
+  ahead_cells.reserve(collector.cells->capacity() / 2 + 1);
+  cell_collector ahead{collector.request, &ahead_cells, {}};
+  model_reader ahead_reader = open_voxel_line_reader(document, split);
+  std::atomic<bool> stop{false};
+  bool ahead_whole = true;
+  std::thread second;
+  try {
+    second = std::thread([&] {
+      voxel_record voxel;
+      while (!stop.load(std::memory_order_relaxed) &&
+             next_voxel(ahead_reader, voxel) == read_step::voxel) {
+        place_voxel(voxel, request.placement);
+        if (!ahead.add(voxel, [&] { return voxel_line(ahead_reader); })) {
+          ahead_whole = false;
+          return;
+        }
+      }
+    });
+  } catch (const std::system_error&) {
+    return for_each_document_voxel(request, result, consume);
+  }
+  // Stopped and waited for however the reading ends.
+  struct joined {
+    std::atomic<bool>& stop;
+    std::thread& thread;
+    void wait() {
+      if (thread.joinable()) thread.join();
+    }
+    ~joined() {
+      stop.store(true, std::memory_order_relaxed);
+      wait();
+    }
+  } second_thread{stop, second};
+
+  // How far before the line start the first reader may stand and still be
+  // checked: the line end of the last line before it, and some blanks.
+  constexpr std::size_t handover_reach = 64;
+  bool handed = false;
+  return for_each_document_voxel(request, result, consume, [&](model_reader& reader) {
+    if (handed || reader.position + handover_reach < split) return true;
+    if (!hands_over_at(reader, split)) {
+      // Past the line start in another state: read on alone.
+      if (reader.position > split) {
+        handed = true;
+        stop.store(true, std::memory_order_relaxed);
+      }
+      return true;
+    }
+    handed = true;
+    second_thread.wait();
+    std::vector<cell_voxel>& cells = *collector.cells;
+    cells.insert(cells.end(), ahead_cells.begin(), ahead_cells.end());
+    ahead_cells = std::vector<cell_voxel>();
+    if (!ahead_whole) {
+      collector.failure = ahead.failure;
+      return false;
+    }
+    reader.position = ahead_reader.position;
+    return true;
+  });
 }
 
 // Reads a .vox input into its grid of placed cells; false when it cannot be
@@ -339,10 +441,13 @@ conversion_result write_cells(const conversion_request& request, output_sink sin
     cells.reserve(request.text.size() / shortest_voxel_line + 1);
   }
   cell_collector collector{&request, &cells, {}};
-  const bool read = for_each_placed_voxel(
-      request, result, [&collector](const voxel_record& record, const auto& line) {
-        return collector.add(record, line);
-      });
+  const bool read =
+      request.read_ahead && request.input == content_kind::model_document
+          ? collect_document_in_two(request, result, collector)
+          : for_each_placed_voxel(request, result,
+                                  [&collector](const voxel_record& record, const auto& line) {
+                                    return collector.add(record, line);
+                                  });
   if (!read) {
     if (result.failure.empty()) result.failure = collector.failure;
     return result;

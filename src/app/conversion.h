@@ -66,6 +66,7 @@ struct conversion_request {
   std::string_view line_end = "\n";  // of model documents
   bool count = false;                // fill voxel_count and bounds
   bool parallel = false;             // a CSV or .vox input's document by two threads
+  bool read_ahead = false;           // a document input read by two threads
 };
 
 /// What a conversion did.
@@ -93,6 +94,14 @@ enum class thread_plan {
 /// .vox file's document; none for a smaller export's, where starting one
 /// cost more than it saved; a writing thread for everything else.
 thread_plan plan_threads(const conversion_request& request, std::size_t input_size);
+
+/// A document input this long or longer is read by two threads when it is
+/// exported (reads_ahead).
+inline constexpr std::size_t min_read_ahead_input = std::size_t{4} << 20;
+
+/// Whether `request` may read its input on two threads when the run may
+/// start threads: an export of a long document.
+bool reads_ahead(const conversion_request& request, std::size_t input_size);
 
 /// Converts as requested. The sink gets the bytes of the output; when the
 /// result is not ok, what it got is to be thrown away.

@@ -217,12 +217,10 @@ bool open_input_file(const std::string& path, input_file& file, io_failure& fail
   struct stat status {};
   if (fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_size > 0) {
     // Mapping skips the copy into fresh memory and its page faults, which
-    // cost more than the whole conversion of the text. Populating the
-    // mapping at once saves faulting it in page by page.
-    int flags = MAP_PRIVATE;
-#ifdef MAP_POPULATE
-    flags |= MAP_POPULATE;
-#endif
+    // cost more than the whole conversion of the text. The mapping is not
+    // populated up front: the threads that read it fault it in side by
+    // side, which measured a little faster than one call doing it all first.
+    const int flags = MAP_PRIVATE;
     const auto size = static_cast<std::size_t>(status.st_size);
     install_cleanup_handlers();
     input_cut_short_line = "cubewright: cannot read input: " + path +

@@ -250,6 +250,7 @@ int convert_input(const command_line& line, std::string_view text, bool writer_t
   const thread_plan plan =
       writer_thread && !drawing ? plan_threads(request, text.size()) : thread_plan::in_turn;
   request.parallel = plan == thread_plan::two_formatting;
+  request.read_ahead = writer_thread && reads_ahead(request, text.size());
 
   picture_drawing picture(line, request, line.compare_path.empty() ? nullptr : &compared);
 

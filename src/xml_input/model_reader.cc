@@ -751,7 +751,8 @@ inline unsigned leading_digits(const char* at, std::uint64_t& value) {
   // the sum; borrows and carries only run upward, past the first non-digit.
   const std::uint64_t flags = ((word - zeros) | (word + 0x4646464646464646u)) & 0x8080808080808080u;
   const std::uint64_t lowest = flags & (~flags + 1);
-  const unsigned count = flags == 0 ? 8 : static_cast<unsigned>((lowest >> 7) * 0x0001020304050607u >> 56);
+  const unsigned count =
+      flags == 0 ? 8 : static_cast<unsigned>((lowest >> 7) * 0x0001020304050607u >> 56);
   if (count == 0) {
     value = 0;
     return 0;
@@ -769,7 +770,7 @@ inline unsigned leading_digits(const char* at, std::uint64_t& value) {
 
 // The exact fast path of read_decimal_prefix for the numbers the tool
 // writes: [-]digits for a coordinate, digits[.digits] for a colour, each
-// ended by '"', with at most seven digits before the point and seven after
+// ended by '"', with at most seven digits before the point and eight after
 // it, read eight bytes at a time. False, with `first` unchanged, for
 // anything else.
 inline bool read_written_number(model_reader& reader, const char*& first, const char* end,
@@ -777,7 +778,7 @@ inline bool read_written_number(model_reader& reader, const char*& first, const 
   const char* p = first;
   const bool negative = coordinate && p != end && *p == '-';
   p += negative ? 1 : 0;
-  if (end - p < 16) return false;
+  if (end - p < 17) return false;
   std::uint64_t mantissa = 0;
   const unsigned whole = leading_digits(p, mantissa);
   if (whole == 0 || whole == 8) return false;
@@ -787,21 +788,21 @@ inline bool read_written_number(model_reader& reader, const char*& first, const 
     ++p;
     std::uint64_t decimals = 0;
     fraction = leading_digits(p, decimals);
-    if (fraction == 8) return false;
-    static constexpr std::uint64_t scale[] = {1,      10,      100,      1000,
-                                              10000,  100000,  1000000,  10000000};
+    if (fraction == 8 && static_cast<unsigned char>(p[8] - '0') <= 9) return false;
+    static constexpr std::uint64_t scale[] = {1,      10,      100,      1000,     10000,
+                                              100000, 1000000, 10000000, 100000000};
     mantissa = mantissa * scale[fraction] + decimals;
     p += fraction;
   }
   if (p == end || *p != '"') return false;
-  static constexpr double powers[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7};
+  static constexpr double powers[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8};
   if (fraction == 0) {
     const double read = static_cast<double>(mantissa);
     value = static_cast<float>(negative ? -read : read);
   } else {
-    // Under 10^14, so the mantissa is exact and one division rounds as
+    // Under 10^15, so the mantissa is exact and one division rounds as
     // strtod does.
-    const std::uint64_t key = (mantissa << 3 | fraction) + 1;
+    const std::uint64_t key = (mantissa << 4 | fraction) + 1;
     model_reader::read_decimal& known =
         reader.read_decimals[(key * 0x9E3779B97F4A7C15u) >> (64 - read_decimal_bits)];
     if (known.key != key) {
@@ -936,8 +937,33 @@ model_reader open_model_reader(std::string_view document) {
   return reader;
 }
 
+model_reader open_voxel_line_reader(std::string_view document, std::size_t offset) {
+  model_reader reader = open_model_reader(document);
+  reader.document = document;
+  reader.position = std::min(offset, document.size());
+  reader.at = stage::voxel_lines;
+  return reader;
+}
+
+bool hands_over_at(const model_reader& reader, std::size_t offset) {
+  if (reader.at != stage::in_root || reader.root_child != context::voxels ||
+      reader.open_elements.size() != 2 || reader.position > offset ||
+      offset > reader.document.size()) {
+    return false;
+  }
+  for (std::size_t i = reader.position; i < offset; ++i) {
+    if (!is_space(static_cast<char32_t>(byte_at(reader.document, i)))) return false;
+  }
+  return true;
+}
+
 read_step next_voxel(model_reader& reader, voxel_record& voxel) {
   const std::string_view text = reader.document;
+  if (reader.at == stage::voxel_lines) {
+    if (read_written_voxel(reader, voxel)) return read_step::voxel;
+    reader.at = stage::finished;
+    return read_step::end;
+  }
   if (reader.at == stage::in_root && reader.root_child == context::voxels &&
       reader.open_elements.size() == 2 && read_written_voxel(reader, voxel)) {
     return read_step::voxel;

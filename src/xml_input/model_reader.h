@@ -61,7 +61,7 @@ struct model_reader {
     std::string_view value;  ///< raw, between the quotes
     bool needs_decoding;     ///< holds a reference or a tab/LF/CR
   };
-  enum class stage { before_root, in_root, after_root, finished, failed };
+  enum class stage { before_root, in_root, after_root, finished, failed, voxel_lines };
   enum class context { other, voxels, skeleton };
 
   std::string_view document;  ///< without its byte-order mark
@@ -103,6 +103,22 @@ enum class read_step { voxel, end, error };
 /// again. Everything before a returned voxel is well-formed, nothing after it
 /// has been looked at yet.
 read_step next_voxel(model_reader& reader, voxel_record& voxel);
+
+/// A reader of the voxel lines the tool itself writes, from `offset` of a
+/// document on, as if a `voxels` child of the root were open there: white
+/// space, then `<voxel x=".." y=".." z=".." r=".." g=".." b=".." a="1.0" />`,
+/// as many as follow one another. next_voxel gives each as the whole
+/// reader would, then `end` at the first thing that is not one, with
+/// `position` just after the last line read (`offset` if none). Lets a
+/// second thread read ahead in a long document: what it read holds if the
+/// whole reader hands over at `offset` (hands_over_at).
+model_reader open_voxel_line_reader(std::string_view document, std::size_t offset);
+
+/// True when `reader` stands where a voxel line reader from `offset` assumes
+/// the document to be: a `voxels` child of the root open, and nothing but
+/// white space from its position to `offset`. Then moving its `position` to
+/// where that reader stopped skips exactly the voxels that reader gave.
+bool hands_over_at(const model_reader& reader, std::size_t offset);
 
 /// The line of the `<` of the voxel just read.
 std::size_t voxel_line(const model_reader& reader);
