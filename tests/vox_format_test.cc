@@ -191,6 +191,53 @@ TEST(VoxRealFiles, CountsAndBoundsMatchTheirNotes) {
   }
 }
 
+// Keeps the voxels of every placement it is told, and counts what it hears.
+class collecting_visitor final : public vox_scene_visitor {
+ public:
+  void start(std::uint64_t total) override { announced = total; }
+  void place(const vox_model_placement& placed) override {
+    ++placements;
+    visit_placed_voxels(placed, [this](const cell_voxel& voxel) { voxels.push_back(voxel); });
+  }
+  std::vector<cell_voxel> voxels;
+  std::uint64_t announced = 0;
+  std::uint64_t placements = 0;
+};
+
+TEST(VoxScene, TellsThePlacementsOfWhatReadVoxKeepsAgainAndAgain) {
+  // The conversion walks a scene twice, once for its box and once for its
+  // cells: each walk must tell the same voxels in the same order.
+  const std::string shared =
+      vox_file(model({1, 1, 1}, {{0, 0, 0, 1}}) + model({2, 1, 1}, {{0, 0, 0, 2}, {1, 0, 0, 0}}) +
+               transform(0, 1) + group(1, {2, 4, 2}) + transform(2, 3, {{"_t", "1 0 0"}}) +
+               shape(3, {0, 1}) + transform(4, 5, {{"_t", "0 0 5"}}) + shape(5, {1}));
+  std::vector<std::string> files = {shared};
+  for (const char* name : {"voxelio_debug.vox", "ogt_test_multiple_model_scene.vox",
+                           "voxformat_test_no_models.vox", "dotvox_placeholder_nopalette.vox"}) {
+    files.push_back(fixture(name));
+  }
+  for (const std::string& file : files) {
+    const vox_read_result kept = read_vox(file);
+    ASSERT_EQ(kept.error, "");
+    for (int walk = 0; walk < 2; ++walk) {
+      collecting_visitor told;
+      const vox_read_result read = read_vox_scene(file, told);
+      EXPECT_EQ(read.error, "");
+      EXPECT_TRUE(read.voxels.empty());
+      EXPECT_EQ(read.model_placements, kept.model_placements);
+      EXPECT_EQ(told.placements, kept.model_placements);
+      EXPECT_EQ(told.announced, kept.voxels.size());
+      EXPECT_EQ(sorted_voxels(told.voxels), sorted_voxels(kept.voxels));
+      EXPECT_EQ(cells(told.voxels), cells(kept.voxels));
+    }
+  }
+  // A damaged file tells nothing it would not have kept.
+  collecting_visitor told;
+  EXPECT_EQ(read_vox_scene(vox_file(shape(0, {7})), told).error,
+            read_vox(vox_file(shape(0, {7}))).error);
+  EXPECT_TRUE(told.voxels.empty());
+}
+
 TEST(VoxRealFiles, PlaceholdersGiveTheirFourColoursWithOrWithoutPalette) {
   // Model cells (0,0,0) 226, (0,1,1) 216, (1,0,1) 236, (1,1,0) 6 of a 2x2x2
   // model at the origin: world cell v - 1, game (-w.x - 1, w.z, w.y).

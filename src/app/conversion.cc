@@ -375,10 +375,34 @@ bool collect_document_in_two(const conversion_request& request, conversion_resul
   });
 }
 
+// The box of every voxel a .vox scene places.
+class scene_box final : public vox_scene_visitor {
+ public:
+  void place(const vox_model_placement& placed) override {
+    visit_placed_voxels(placed, [this](const cell_voxel& voxel) { box.add(voxel); });
+  }
+  voxel_box box;
+};
+
+// Puts every voxel a .vox scene places into a grid of its box.
+class scene_grid final : public vox_scene_visitor {
+ public:
+  explicit scene_grid(voxel_grid& grid) : grid_(grid) {}
+  void place(const vox_model_placement& placed) override {
+    visit_placed_voxels(placed, [this](const cell_voxel& voxel) { put_voxel(grid_, voxel); });
+  }
+
+ private:
+  voxel_grid& grid_;
+};
+
 // Reads a .vox input into its grid of placed cells; false when it cannot be
-// read or is too large (result.failure says why).
+// read or is too large (result.failure says why). The scene is walked twice,
+// for the box and then for the cells, so that the voxels are never kept on
+// their own.
 bool read_vox_grid(const conversion_request& request, conversion_result& result, voxel_grid& grid) {
-  vox_read_result read = read_vox(request.text);
+  scene_box bounds;
+  const vox_read_result read = read_vox_scene(request.text, bounds);
   if (!read.error.empty()) {
     result.failure = "cannot read model: " + request.input_path +
                      ": damaged .vox file: " + read.error + ", at byte " +
@@ -391,11 +415,13 @@ bool read_vox_grid(const conversion_request& request, conversion_result& result,
                            (read.frames_left_out == 1 ? " further model" : " further models") +
                            " (animation frames); only the first is converted");
   }
-  if (!make_voxel_grid(read.voxels, grid)) {
+  if (!open_voxel_grid(bounds.box, grid)) {
     result.failure = "cannot convert: " + request.input_path +
                      ": the scene's bounding box holds more than 2^28 cells";
     return false;
   }
+  scene_grid filling(grid);
+  read_vox_scene(request.text, filling);
   return true;
 }
 

@@ -383,8 +383,8 @@ placement compose(const placement& parent, const scene_node& child) {
 
 class scene_walk {
  public:
-  scene_walk(const vox_file& file, const vox_read_limits& limits, std::vector<cell_voxel>& out)
-      : file_(file), limits_(limits), out_(out), totals_(file.nodes.size()) {}
+  scene_walk(const vox_file& file, const vox_read_limits& limits, vox_scene_visitor& visitor)
+      : file_(file), limits_(limits), visitor_(visitor), totals_(file.nodes.size()) {}
 
   // Resolves node ids, checks the scene below node 0 for cycles and bounds,
   // then places its voxels.
@@ -399,7 +399,7 @@ class scene_walk {
 
   const vox_file& file_;
   const vox_read_limits& limits_;
-  std::vector<cell_voxel>& out_;
+  vox_scene_visitor& visitor_;
   std::vector<node_totals> totals_;
   std::vector<std::uint32_t> targets_;  // resolved index of every reference
   std::uint32_t root_ = 0;
@@ -512,22 +512,16 @@ damage scene_walk::place_model(const vox_model& model, const placement& where, s
       return {"voxel placed outside 32-bit positions", offset};
   }
   ++placements_;
-  const std::size_t start = out_.size();
-  out_.resize(start + model.voxel_count);
-  cell_voxel* next = out_.data() + start;
-  const auto* record = reinterpret_cast<const unsigned char*>(file_.bytes.data()) + model.records;
-  const auto* const records_end = record + std::size_t{4} * model.record_count;
-  for (; record != records_end; record += 4) {
-    if (record[3] == 0) continue;
-    const std::array<std::uint8_t, 3>& rgb = file_.palette[record[3]];
-    next->x = static_cast<std::int32_t>(base[0] + sign[0] * record[column[0]]);
-    next->y = static_cast<std::int32_t>(base[1] + sign[1] * record[column[1]]);
-    next->z = static_cast<std::int32_t>(base[2] + sign[2] * record[column[2]]);
-    next->r = rgb[0];
-    next->g = rgb[1];
-    next->b = rgb[2];
-    ++next;
+  vox_model_placement placed;
+  placed.records = reinterpret_cast<const unsigned char*>(file_.bytes.data()) + model.records;
+  placed.record_count = model.record_count;
+  for (std::size_t axis = 0; axis < 3; ++axis) {
+    placed.base[axis] = base[axis];
+    placed.sign[axis] = sign[axis];
+    placed.column[axis] = column[axis];
   }
+  placed.palette = file_.palette.data();
+  visitor_.place(placed);
   return {};
 }
 
@@ -541,7 +535,7 @@ damage scene_walk::run() {
     return {"scene places nodes too many times", file_.nodes[root_].offset};
   if (totals.voxels > limits_.max_placed_voxels)
     return {"scene places too many voxels", file_.nodes[root_].offset};
-  out_.reserve(static_cast<std::size_t>(totals.voxels));
+  visitor_.start(totals.voxels);
   return place_node(root_, placement{});
 }
 
@@ -549,7 +543,33 @@ damage scene_walk::run() {
 
 bool looks_like_vox(std::string_view bytes) { return bytes.substr(0, 4) == "VOX "; }
 
+namespace {
+
+// Keeps every voxel placed, in order.
+class voxel_keeper final : public vox_scene_visitor {
+ public:
+  explicit voxel_keeper(std::vector<cell_voxel>& voxels) : voxels_(voxels) {}
+  void start(std::uint64_t voxels) override { voxels_.reserve(static_cast<std::size_t>(voxels)); }
+  void place(const vox_model_placement& placed) override {
+    visit_placed_voxels(placed, [this](const cell_voxel& voxel) { voxels_.push_back(voxel); });
+  }
+
+ private:
+  std::vector<cell_voxel>& voxels_;
+};
+
+}  // namespace
+
 vox_read_result read_vox(std::string_view bytes, const vox_read_limits& limits) {
+  std::vector<cell_voxel> voxels;
+  voxel_keeper keeper(voxels);
+  vox_read_result result = read_vox_scene(bytes, keeper, limits);
+  if (result.error.empty()) result.voxels = std::move(voxels);
+  return result;
+}
+
+vox_read_result read_vox_scene(std::string_view bytes, vox_scene_visitor& visitor,
+                               const vox_read_limits& limits) {
   vox_read_result result;
   const auto fail = [&result](damage found) {
     result.voxels.clear();
@@ -598,7 +618,7 @@ vox_read_result read_vox(std::string_view bytes, const vox_read_limits& limits) 
     file.nodes.assign(1, shape);
     file.references.assign(1, reference{0, 0});
   }
-  scene_walk walk(file, limits, result.voxels);
+  scene_walk walk(file, limits, visitor);
   found = walk.run();
   if (!found.what.empty()) return fail(std::move(found));
   result.model_placements = walk.placements();

@@ -2,6 +2,7 @@
 // game frame.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -48,5 +49,54 @@ struct vox_read_result {
 /// Reads a whole .vox file: models, palette and scene graph. Chunks it has
 /// no use for are skipped by their sizes. Never reads outside `bytes`.
 vox_read_result read_vox(std::string_view bytes, const vox_read_limits& limits = {});
+
+/// One placement of a model by the scene. A record (x, y, z, colour index)
+/// of the model with an index other than 0 is a voxel on the game cell
+/// base[a] + sign[a] * record[column[a]] along each axis a, in the colour
+/// palette[index]; every one lies within 32 bits.
+struct vox_model_placement {
+  const unsigned char* records = nullptr;  ///< four bytes each, in the file's bytes
+  std::uint32_t record_count = 0;
+  std::int64_t base[3] = {0, 0, 0};
+  std::int64_t sign[3] = {1, 1, 1};
+  std::size_t column[3] = {0, 1, 2};
+  const std::array<std::uint8_t, 3>* palette = nullptr;  ///< 256 colours
+};
+
+/// Hands every voxel of a placement to `visit` as a cell_voxel, in the order
+/// of the model's records.
+template <typename Visit>
+void visit_placed_voxels(const vox_model_placement& placed, Visit&& visit) {
+  const unsigned char* record = placed.records;
+  const unsigned char* const end = record + std::size_t{4} * placed.record_count;
+  for (; record != end; record += 4) {
+    if (record[3] == 0) continue;
+    const std::array<std::uint8_t, 3>& rgb = placed.palette[record[3]];
+    cell_voxel voxel;
+    voxel.x = static_cast<std::int32_t>(placed.base[0] + placed.sign[0] * record[placed.column[0]]);
+    voxel.y = static_cast<std::int32_t>(placed.base[1] + placed.sign[1] * record[placed.column[1]]);
+    voxel.z = static_cast<std::int32_t>(placed.base[2] + placed.sign[2] * record[placed.column[2]]);
+    voxel.r = rgb[0];
+    voxel.g = rgb[1];
+    voxel.b = rgb[2];
+    visit(voxel);
+  }
+}
+
+/// What the scene of a .vox file places, told as it is walked.
+class vox_scene_visitor {
+ public:
+  virtual ~vox_scene_visitor() = default;
+  /// Before any placement: how many voxels the scene places in all.
+  virtual void start(std::uint64_t voxels) { static_cast<void>(voxels); }
+  /// Each placement of a model, in the order read_vox places their voxels.
+  virtual void place(const vox_model_placement& placed) = 0;
+};
+
+/// Reads a .vox file as read_vox does, but tells `visitor` each placement
+/// of a model instead of keeping its voxels: `voxels` stays empty. Reading
+/// the same bytes again tells the same placements in the same order.
+vox_read_result read_vox_scene(std::string_view bytes, vox_scene_visitor& visitor,
+                               const vox_read_limits& limits = {});
 
 }  // namespace cubewright

@@ -5,59 +5,57 @@
 namespace cubewright {
 namespace {
 
-struct cell_box {
-  std::int64_t min[3];
-  std::int64_t max[3];
-};
-
-cell_box bounds(const std::vector<cell_voxel>& voxels) {
-  cell_box result{{voxels[0].x, voxels[0].y, voxels[0].z}, {voxels[0].x, voxels[0].y, voxels[0].z}};
-  for (const cell_voxel& voxel : voxels) {
-    const std::int64_t at[3] = {voxel.x, voxel.y, voxel.z};
-    for (int axis = 0; axis < 3; ++axis) {
-      result.min[axis] = std::min(result.min[axis], at[axis]);
-      result.max[axis] = std::max(result.max[axis], at[axis]);
-    }
-  }
-  return result;
+voxel_box box_of(const std::vector<cell_voxel>& voxels) {
+  voxel_box box;
+  for (const cell_voxel& voxel : voxels) box.add(voxel);
+  return box;
 }
 
-// The cells of the box, or max_grid_cells << 4 when there are more.
-std::uint64_t cells_in(const cell_box& b) {
+// The box's minimum and sizes, without cells.
+voxel_grid grid_frame(const voxel_box& box) {
+  voxel_grid frame;
+  if (box.empty) return frame;
+  frame.min_x = static_cast<std::int32_t>(box.min[0]);
+  frame.min_y = static_cast<std::int32_t>(box.min[1]);
+  frame.min_z = static_cast<std::int32_t>(box.min[2]);
+  frame.size_x = static_cast<std::int32_t>(box.max[0] - box.min[0] + 1);
+  frame.size_y = static_cast<std::int32_t>(box.max[1] - box.min[1] + 1);
+  frame.size_z = static_cast<std::int32_t>(box.max[2] - box.min[2] + 1);
+  return frame;
+}
+
+}  // namespace
+
+std::uint64_t box_cells(const voxel_box& box) {
+  if (box.empty) return 0;
   // Each extent is at most 2^32, so the product of the first two fits; the
   // third is checked before it could overflow.
-  const std::uint64_t area = static_cast<std::uint64_t>(b.max[0] - b.min[0] + 1) *
-                             static_cast<std::uint64_t>(b.max[1] - b.min[1] + 1);
-  const std::uint64_t depth = static_cast<std::uint64_t>(b.max[2] - b.min[2] + 1);
+  const std::uint64_t area = static_cast<std::uint64_t>(box.max[0] - box.min[0] + 1) *
+                             static_cast<std::uint64_t>(box.max[1] - box.min[1] + 1);
+  const std::uint64_t depth = static_cast<std::uint64_t>(box.max[2] - box.min[2] + 1);
   if (area > (max_grid_cells << 4) || depth > (max_grid_cells << 4) / area) {
     return max_grid_cells << 4;
   }
   return area * depth;
 }
 
-}  // namespace
-
 std::uint64_t bounding_box_cells(const std::vector<cell_voxel>& voxels) {
-  if (voxels.empty()) return 0;
-  return cells_in(bounds(voxels));
+  return box_cells(box_of(voxels));
+}
+
+bool open_voxel_grid(const voxel_box& box, voxel_grid& grid) {
+  if (box_cells(box) > max_grid_cells) return false;
+  voxel_grid made = grid_frame(box);
+  made.cells.assign(static_cast<std::size_t>(box_cells(box)), 0);
+  grid = std::move(made);
+  return true;
 }
 
 bool make_voxel_box(const std::vector<cell_voxel>& voxels, voxel_grid& box) {
-  if (voxels.empty()) {
-    box = voxel_grid{};
-    return true;
-  }
-  const cell_box b = bounds(voxels);
-  if (cells_in(b) > max_grid_cells) return false;
-  voxel_grid made;
-  made.min_x = static_cast<std::int32_t>(b.min[0]);
-  made.min_y = static_cast<std::int32_t>(b.min[1]);
-  made.min_z = static_cast<std::int32_t>(b.min[2]);
-  made.size_x = static_cast<std::int32_t>(b.max[0] - b.min[0] + 1);
-  made.size_y = static_cast<std::int32_t>(b.max[1] - b.min[1] + 1);
-  made.size_z = static_cast<std::int32_t>(b.max[2] - b.min[2] + 1);
-  made.voxel_count = voxels.size();
-  box = std::move(made);
+  const voxel_box bounds = box_of(voxels);
+  if (box_cells(bounds) > max_grid_cells) return false;
+  box = grid_frame(bounds);
+  box.voxel_count = voxels.size();
   return true;
 }
 
@@ -73,18 +71,8 @@ bool in_walk_order(const std::vector<cell_voxel>& voxels) {
 
 bool make_voxel_grid(const std::vector<cell_voxel>& voxels, voxel_grid& grid) {
   voxel_grid made;
-  if (!make_voxel_box(voxels, made)) return false;
-  made.voxel_count = 0;
-  const std::size_t row = static_cast<std::size_t>(made.size_x);
-  const std::size_t layer = row * static_cast<std::size_t>(made.size_z);
-  made.cells.assign(layer * static_cast<std::size_t>(made.size_y), 0);
-  for (const cell_voxel& voxel : voxels) {
-    std::uint32_t& cell = made.cells[static_cast<std::size_t>(voxel.y - made.min_y) * layer +
-                                     static_cast<std::size_t>(voxel.z - made.min_z) * row +
-                                     static_cast<std::size_t>(voxel.x - made.min_x)];
-    if (cell == 0) ++made.voxel_count;
-    cell = cell_value(voxel);
-  }
+  if (!open_voxel_grid(box_of(voxels), made)) return false;
+  for (const cell_voxel& voxel : voxels) put_voxel(made, voxel);
   grid = std::move(made);
   return true;
 }

@@ -30,9 +30,34 @@ struct voxel_grid {
   std::vector<std::uint32_t> cells;
 };
 
+/// The smallest box of cells that holds every voxel added to it.
+struct voxel_box {
+  std::int64_t min[3] = {0, 0, 0};
+  std::int64_t max[3] = {0, 0, 0};
+  bool empty = true;
+
+  void add(const cell_voxel& voxel) {
+    const std::int64_t at[3] = {voxel.x, voxel.y, voxel.z};
+    for (int axis = 0; axis < 3; ++axis) {
+      if (empty || at[axis] < min[axis]) min[axis] = at[axis];
+      if (empty || at[axis] > max[axis]) max[axis] = at[axis];
+    }
+    empty = false;
+  }
+};
+
+/// The number of cells in a box (0 when it is empty); more than
+/// max_grid_cells is given as max_grid_cells << 4.
+std::uint64_t box_cells(const voxel_box& box);
+
 /// The number of cells in the bounding box of `voxels` (0 when there are
 /// none); may exceed max_grid_cells.
 std::uint64_t bounding_box_cells(const std::vector<cell_voxel>& voxels);
+
+/// A grid of the box's cells, all empty (sizes of 0 for an empty box).
+/// False, with the grid untouched, when the box holds more than
+/// max_grid_cells.
+bool open_voxel_grid(const voxel_box& box, voxel_grid& grid);
 
 /// Puts the voxels into a grid; of two voxels on one cell the later wins.
 /// False, with the grid untouched, when the box holds more than
@@ -52,6 +77,18 @@ bool in_walk_order(const std::vector<cell_voxel>& voxels);
 
 inline std::uint32_t cell_value(const cell_voxel& voxel) {
   return filled_cell | std::uint32_t{voxel.r} << 16 | std::uint32_t{voxel.g} << 8 | voxel.b;
+}
+
+/// Puts a voxel that lies in the grid's box into its cell; of two voxels on
+/// one cell the later wins.
+inline void put_voxel(voxel_grid& grid, const cell_voxel& voxel) {
+  const auto row = static_cast<std::size_t>(grid.size_x);
+  const std::size_t layer = row * static_cast<std::size_t>(grid.size_z);
+  std::uint32_t& cell = grid.cells[static_cast<std::size_t>(voxel.y - grid.min_y) * layer +
+                                   static_cast<std::size_t>(voxel.z - grid.min_z) * row +
+                                   static_cast<std::size_t>(voxel.x - grid.min_x)];
+  if (cell == 0) ++grid.voxel_count;
+  cell = cell_value(voxel);
 }
 
 /// Hands every filled cell of the layers `top` down to `stop` + 1 to `visit`
