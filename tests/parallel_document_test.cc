@@ -107,7 +107,7 @@ TEST(ParallelDocument, WritesWhatOneThreadWrites) {
     for (int threads : {1, 2}) {
       checking_sink out;
       EXPECT_TRUE(write_model_in_parallel(tokens, *parse_grid_size(tokens), e.placement, "\r\n",
-                                          out.sink(), threads));
+                                          out.sink(), true, threads));
       EXPECT_FALSE(out.overlapped);
       EXPECT_TRUE(out.bytes == expected)
           << "line end " << (e.line_end[1] ? "CR LF" : "LF") << ", irregular " << e.irregular
@@ -128,6 +128,30 @@ TEST(ParallelDocument, StopsAtTheFirstRefusedWrite) {
     EXPECT_EQ(out.calls_after_refusal, 0) << refuse_from;
     EXPECT_EQ(out.bytes, expected.substr(0, out.bytes.size())) << refuse_from;
     EXPECT_FALSE(out.overlapped);
+  }
+}
+
+TEST(ParallelDocument, StopsAtAPieceThatHoldsANulByte) {
+  // Each thread checks its pieces before formatting them: a NUL in the
+  // header, in the first piece or in a later one stops the run before the
+  // piece is written; unchecked, the same text is written whole.
+  const std::string text = export_text(72, "\n", false, 12);
+  for (const std::size_t at :
+       {std::size_t{3}, std::size_t{5000}, text.size() / 2, text.size() - 2}) {
+    std::string held = text;
+    held[at] = '\0';
+    const token_list tokens = read_token_list(held);
+    for (int threads : {1, 2}) {
+      checking_sink out;
+      EXPECT_FALSE(write_model_in_parallel(tokens, *parse_grid_size(tokens), {}, "\n", out.sink(),
+                                           true, threads))
+          << at;
+      EXPECT_LT(out.bytes.size(), at * 2) << "written past the NUL at " << at;
+      EXPECT_EQ(out.calls_after_refusal, 0);
+    }
+    checking_sink unchecked;
+    EXPECT_TRUE(write_model_in_parallel(tokens, *parse_grid_size(tokens), {}, "\n",
+                                        unchecked.sink(), false));
   }
 }
 

@@ -283,6 +283,35 @@ TEST(FailedRun, BadInputLeavesTheOldOutput) {
   EXPECT_FALSE(file_exists(folder / "new.xml"));
 }
 
+TEST(FailedRun, NulByteFarIntoALargeExportIsStillFoundFirst) {
+  // Two threads check a large export for NUL bytes as they format it; the
+  // message and what happens to the old output stay those of a check made
+  // before anything else, whatever else is wrong.
+  std::string model = make_sparse_model(160, 40, 160);
+  ASSERT_GE(model.size(), cubewright::min_parallel_input);
+  scratch_folder folder;
+  const std::string binary = error_line("cannot read input", folder / "model.csv",
+                                        "holds NUL bytes and is no sproxel CSV export, model "
+                                        "document or .vox file");
+  write_file(folder / "out.xml", "the old document\n");
+  write_file(folder / "other.vox", "VOX \x96\0\0\0");
+  for (const std::size_t at : {model.size() - 3, model.size() / 2}) {
+    std::string held = model;
+    held[at] = '\0';
+    write_file(folder / "model.csv", held);
+    const std::vector<std::string> old_entries = entries(folder.path);
+    for (const std::string& output :
+         {folder / "out.xml", folder / "no such folder/out.xml", folder / "other.vox"}) {
+      SCOPED_TRACE(output + " with a NUL at " + std::to_string(at));
+      const process_result result = run_process(program, {folder / "model.csv", output});
+      EXPECT_EQ(result.exit_status, 1);
+      EXPECT_EQ(result.standard_error, binary);
+      EXPECT_EQ(entries(folder.path), old_entries);
+    }
+    EXPECT_EQ(read_file(folder / "out.xml"), "the old document\n");
+  }
+}
+
 TEST(FailedRun, UsageTextThatCannotBeWrittenIsAFailure) {
   const struct {
     const char* redirection;

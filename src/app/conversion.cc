@@ -75,10 +75,19 @@ std::optional<std::string> convert_text(std::string_view csv_text, const model_p
 }
 
 content_kind recognise_input(std::string_view text) {
+  const content_kind kind = recognise_input_unchecked(text);
+  if (kind == content_kind::sproxel_csv && holds_nul(text)) return content_kind::binary;
+  return kind;
+}
+
+content_kind recognise_input_unchecked(std::string_view text) {
   if (looks_like_vox(text)) return content_kind::vox;
   if (looks_like_model_document(text)) return content_kind::model_document;
-  if (std::memchr(text.data(), 0, text.size()) != nullptr) return content_kind::binary;
   return content_kind::sproxel_csv;
+}
+
+bool holds_nul(std::string_view text) {
+  return std::memchr(text.data(), 0, text.size()) != nullptr;
 }
 
 thread_plan plan_threads(const conversion_request& request, std::size_t input_size) {
@@ -556,9 +565,9 @@ conversion_result write_document(const conversion_request& request, output_sink 
     }
     if (!request.count) {
       const bool written =
-          request.parallel
-              ? write_model_in_parallel(tokens, *size, request.placement, request.line_end, sink)
-              : write_model(tokens, *size, request.placement, request.line_end, sink);
+          request.parallel ? write_model_in_parallel(tokens, *size, request.placement,
+                                                     request.line_end, sink, request.nul_unchecked)
+                           : write_model(tokens, *size, request.placement, request.line_end, sink);
       result.sink_failed = !written;
     } else {
       result.sink_failed = !write_csv_document(tokens, *size, request.placement, request.line_end,

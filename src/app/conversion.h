@@ -37,6 +37,14 @@ enum class content_kind { sproxel_csv, model_document, vox, binary };
 
 content_kind recognise_input(std::string_view text);
 
+/// The same without the pass over the whole text for a NUL byte: CSV for
+/// anything that is not a document or a .vox file. For a run that checks
+/// the text as it reads it (conversion_request::nul_unchecked).
+content_kind recognise_input_unchecked(std::string_view text);
+
+/// Whether the text holds a NUL byte anywhere.
+bool holds_nul(std::string_view text);
+
 /// What an existing file that is about to be replaced holds, judged from its
 /// start: a sproxel export (see looks_like_sproxel_export), a model document,
 /// a .vox file, or something else (nothing).
@@ -67,6 +75,8 @@ struct conversion_request {
   bool count = false;                // fill voxel_count and bounds
   bool parallel = false;             // a CSV or .vox input's document by two threads
   bool read_ahead = false;           // a document input read by two threads
+  bool nul_unchecked = false;        // a CSV input not checked for NUL bytes yet: a
+                                     // parallel document checks it and fails on one
 };
 
 /// What a conversion did.

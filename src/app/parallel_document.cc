@@ -93,6 +93,12 @@ class piece_source {
   // piece starts.
   virtual void write(std::size_t index, cell_cursor& cursor, model_writer& writer,
                      grid_line_writer& lines, bool tabled) const = 0;
+  // Whether the input of piece `index` is to be refused: it holds a NUL byte
+  // that nothing checked before.
+  virtual bool refused(std::size_t index) const {
+    static_cast<void>(index);
+    return false;
+  }
 };
 
 // What the two threads share.
@@ -185,6 +191,13 @@ class piece_writer {
 
   // Formats and writes piece `index`; false once the run has failed.
   bool write(std::size_t index) {
+    if (run_.source->refused(index)) {
+      const std::lock_guard<std::mutex> held(run_.lock);
+      run_.failed = true;
+      run_.failed_seen = true;
+      run_.turn_changed.notify_all();
+      return false;
+    }
     piece_output out;
     out.run = &run_;
     out.index = index;
@@ -276,11 +289,19 @@ bool write_in_pieces(const piece_source& source, const model_placement& placemen
 // The pieces of an export's cells, cut at line starts.
 class csv_pieces : public piece_source {
  public:
-  csv_pieces(const token_list& tokens, const grid_size& size, const model_placement& placement)
+  csv_pieces(const token_list& tokens, const grid_size& size, const model_placement& placement,
+             bool check_nul)
       : placement_(placement),
         cells_(cell_fields(tokens)),
         walker_(size, cells_.remaining()),
-        pieces_(cut_pieces(cells_, size)) {}
+        pieces_(cut_pieces(cells_, size)),
+        check_nul_(check_nul) {}
+
+  bool refused(std::size_t index) const override {
+    const piece& p = pieces_[index];
+    return check_nul_ &&
+           std::memchr(p.start, 0, static_cast<std::size_t>(p.end - p.start)) != nullptr;
+  }
 
   std::size_t count() const override { return pieces_.size(); }
 
@@ -305,6 +326,7 @@ class csv_pieces : public piece_source {
   field_reader cells_;
   cell_walker walker_;
   std::vector<piece> pieces_;
+  bool check_nul_;
 };
 
 // About this many cells of a grid to a piece (whole layers, at least one).
@@ -362,8 +384,14 @@ class grid_pieces : public piece_source {
 
 bool write_model_in_parallel(const token_list& tokens, const grid_size& size,
                              const model_placement& placement, std::string_view line_end,
-                             output_sink sink, int threads) {
-  const csv_pieces pieces(tokens, size, placement);
+                             output_sink sink, bool check_nul, int threads) {
+  if (check_nul) {
+    // The header and whatever precedes the cells; the pieces check the rest.
+    const std::size_t before_cells =
+        static_cast<std::size_t>(cell_fields(tokens).position() - tokens.text.data());
+    if (std::memchr(tokens.text.data(), 0, before_cells) != nullptr) return false;
+  }
+  const csv_pieces pieces(tokens, size, placement, check_nul);
   return write_in_pieces(pieces, placement, line_end, 0, std::max<std::int64_t>(size.size_x, 1),
                          sink, threads);
 }

@@ -35,11 +35,14 @@ inline constexpr std::size_t min_parallel_vox_input = std::size_t{1} << 20;
 /// block of `default_block_size` bytes; a piece whose document outgrows it
 /// waits for its turn and writes as it goes. The first write the sink refuses
 /// stops both threads. With `threads` 1, or when no second thread can be
-/// started, the calling thread writes every piece. True when the sink took
-/// the whole document.
+/// started, the calling thread writes every piece. With `check_nul`, each
+/// thread also checks the bytes of its pieces for a NUL before it formats
+/// them, so that the check costs no pass of its own, and the run stops at
+/// the first piece that holds one. True when the sink took the whole
+/// document (and no NUL was found).
 bool write_model_in_parallel(const token_list& tokens, const grid_size& size,
                              const model_placement& placement, std::string_view line_end,
-                             output_sink sink, int threads = 2);
+                             output_sink sink, bool check_nul = false, int threads = 2);
 
 /// Writes the same bytes as the document of `grid`'s voxels placed by
 /// `placement`, in walk order, to a sink as above. The pieces are whole

@@ -219,27 +219,10 @@ std::optional<std::string> wrong_picture_path(const command_line& line) {
 // Converts the text of the whole input into the output file.
 int convert_input(const command_line& line, std::string_view text, bool writer_thread) {
   const conversion_options& options = line.options;
-  const content_kind input = recognise_input(text);
-  if (input == content_kind::binary) {
-    return fail(binary_input_failure(options.input_csv));
-  }
-  if (input == content_kind::sproxel_csv && !parse_grid_size(read_token_list(text))) {
-    return fail(grid_size_failure(options.input_csv));
-  }
-  if (const std::optional<std::string> refusal =
-          wrong_kind_of_output(options.output_xml, written_kind(line.format), options.input_csv)) {
-    return fail(*refusal);
-  }
   const bool drawing = !line.preview_path.empty();
-  std::vector<cell_voxel> compared;
-  if (drawing) {
-    if (const std::optional<std::string> refusal = wrong_picture_path(line)) return fail(*refusal);
-    if (!line.compare_path.empty() && !read_compared_model(line.compare_path, compared)) return 1;
-  }
-
   conversion_request request;
   request.text = text;
-  request.input = input;
+  request.input = recognise_input_unchecked(text);
   request.input_path = options.input_csv;
   request.placement = options;
   request.format = line.format;
@@ -251,12 +234,40 @@ int convert_input(const command_line& line, std::string_view text, bool writer_t
       writer_thread && !drawing ? plan_threads(request, text.size()) : thread_plan::in_turn;
   request.parallel = plan == thread_plan::two_formatting;
   request.read_ahead = writer_thread && reads_ahead(request, text.size());
+  // An export that two threads format is checked for NUL bytes by those
+  // threads, each piece just before it is read, rather than by a pass of its
+  // own first. So every failure first finishes the check: the message stays
+  // the one the check would have given before anything else.
+  request.nul_unchecked = request.input == content_kind::sproxel_csv && request.parallel;
+  if (request.input == content_kind::sproxel_csv && !request.nul_unchecked && holds_nul(text)) {
+    request.input = content_kind::binary;
+  }
+  const auto binary_input = [&] { return request.nul_unchecked && holds_nul(text); };
+  const content_kind input = request.input;
+  if (input == content_kind::binary) {
+    return fail(binary_input_failure(options.input_csv));
+  }
+  if (input == content_kind::sproxel_csv && !parse_grid_size(read_token_list(text))) {
+    if (binary_input()) return fail(binary_input_failure(options.input_csv));
+    return fail(grid_size_failure(options.input_csv));
+  }
+  if (const std::optional<std::string> refusal =
+          wrong_kind_of_output(options.output_xml, written_kind(line.format), options.input_csv)) {
+    if (binary_input()) return fail(binary_input_failure(options.input_csv));
+    return fail(*refusal);
+  }
+  std::vector<cell_voxel> compared;
+  if (drawing) {
+    if (const std::optional<std::string> refusal = wrong_picture_path(line)) return fail(*refusal);
+    if (!line.compare_path.empty() && !read_compared_model(line.compare_path, compared)) return 1;
+  }
 
   picture_drawing picture(line, request, line.compare_path.empty() ? nullptr : &compared);
 
   io_failure failure;
   output_file output;
   if (!open_output_file(options.output_xml, output, failure)) {
+    if (binary_input()) return fail(binary_input_failure(options.input_csv));
     return report(failure, options.output_xml);
   }
   file_sink_state state{&output, &failure};
@@ -269,6 +280,7 @@ int convert_input(const command_line& line, std::string_view text, bool writer_t
   const bool written = finish_threaded_sink(writing);
   if (!result.ok || !written) {
     discard_output_file(output);
+    if (binary_input()) return fail(binary_input_failure(options.input_csv));
     if (result.sink_failed || !written) return report(failure, options.output_xml);
     return fail(result.failure);
   }
