@@ -23,6 +23,8 @@
 #   CSV -> document                  at most 1.2x its floor from 64 cells a
 #                                    side up; below, no slower than in turn;
 #                                    peak memory at most the input + 8 MiB
+#   document -> CSV                  at most 2x its floor; peak memory at most
+#                                    the input + 16 MiB + 4 bytes a cell
 #   .vox -> document                 at most 1.5x the CSV -> document time
 #   with --preview                   at most 2x the CSV -> document time
 #   plain baseline                   at 128 cells a side, cubewright at least
@@ -147,7 +149,7 @@ for side in "${sides[@]}"; do
   echo "Median wall time of $runs runs taken in turns (the plain baseline: $plain_runs);" \
     "peak resident memory of any run."
   echo
-  table=$(awk -v side="$side" -v csv_bytes="$csv_bytes" '
+  table=$(awk -v side="$side" -v csv_bytes="$csv_bytes" -v doc_bytes="$doc_bytes" '
     { t[$1] = $2 * 1000; m[$1] = $3 / 1024; have[$1] = 1 }
     function cell(key, floor_key, label, target, met) {
       if (!have[key]) {
@@ -173,7 +175,8 @@ for side in "${sides[@]}"; do
         cell("csv", "csv_floor", "CSV -> document", "no slower than in turn", t["csv"] <= t["in_turn"])
       }
       cell("in_turn", "csv_floor", "CSV -> document, in turn", "", 0)
-      cell("back", "back_floor", "document -> CSV (--to csv)", "", 0)
+      cell("back", "back_floor", "document -> CSV (--to csv)", "at most 2x the floor", \
+        t["back"] <= 2 * t["back_floor"])
       cell("vox", "vox_floor", ".vox -> document", "at most 1.5x CSV -> document", \
         t["vox"] <= 1.5 * csv_ms)
       cell("preview", "preview_floor", "CSV -> document with --preview", \
@@ -191,6 +194,14 @@ for side in "${sides[@]}"; do
       printf "It peaks at %.1f MiB: the input, %.1f MiB, %+.1f MiB (target at most + 8 MiB: %s).\n", \
         m["csv"], input, over, over <= 8 ? "met" : "MISSED"
       printf "growth %s memory %.3f %.3f\n", side, m["csv"], over > "/dev/stderr"
+      if (have["back"]) {
+        document = doc_bytes / 1048576
+        allowed = 16 + 4 * side * side * side / 1048576
+        printf "document -> CSV peaks at %.1f MiB: the document, %.1f MiB, %+.1f MiB", m["back"], \
+          document, m["back"] - document
+        printf " (target at most + 16 MiB + 4 bytes a cell, %.1f MiB: %s).\n", allowed, \
+          m["back"] - document <= allowed ? "met" : "MISSED"
+      }
     }' <<<"$measured" 2>"$work/growth")
   echo "$table"
   mapfile -t -O ${#growth[@]} growth < <(sed 's/^growth //' "$work/growth")
