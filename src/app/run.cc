@@ -273,7 +273,7 @@ int convert_input(const command_line& line, std::string_view text, bool writer_t
   file_sink_state state{&output, &failure};
   threaded_sink writing;
   start_threaded_sink(writing, output_sink{&state, &write_to_file},
-                      plan == thread_plan::writing_thread);
+                      plan == thread_plan::writing_thread, output_block_size(text.size()));
   if (drawing && writer_thread) picture.start();
   const conversion_result result = convert_model(request, sink_of(writing));
   // `failure` is the writing thread's until it has stopped.
