@@ -300,12 +300,13 @@ TEST(FailedRun, NulByteFarIntoALargeExportIsStillFoundFirst) {
     held[at] = '\0';
     write_file(folder / "model.csv", held);
     const std::vector<std::string> old_entries = entries(folder.path);
-    for (const std::string& output :
-         {folder / "out.xml", folder / "no such folder/out.xml", folder / "other.vox"}) {
+    for (const std::string& output : {folder / "out.xml", folder / "no such folder/out.xml",
+                                      folder / "other.vox", std::string("/dev/stdout")}) {
       SCOPED_TRACE(output + " with a NUL at " + std::to_string(at));
       const process_result result = run_process(program, {folder / "model.csv", output});
       EXPECT_EQ(result.exit_status, 1);
       EXPECT_EQ(result.standard_error, binary);
+      EXPECT_EQ(result.standard_output, "");  // nothing goes straight into a stream
       EXPECT_EQ(entries(folder.path), old_entries);
     }
     EXPECT_EQ(read_file(folder / "out.xml"), "the old document\n");

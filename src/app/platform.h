@@ -92,6 +92,12 @@ bool read_file_start(const std::string& path, std::size_t size, std::string& sta
 /// True when both paths name one existing file, however they name it.
 bool same_file(const std::string& first, const std::string& second);
 
+/// True when an output at `path` is sure to be written to a temporary file
+/// and put in place only at the end: no file there yet, or a regular one,
+/// and no standard stream. False when in doubt (a device or a pipe is
+/// written straight into, and on Windows only opening one tells).
+bool replaced_at_the_end(const std::string& path);
+
 /// What the program can learn about the console it runs in.
 struct console_facts {
   /// Processes attached to the console, the program included; 0 when it has

@@ -420,6 +420,13 @@ bool same_file(const std::string& first, const std::string& second) {
          a.st_ino == b.st_ino;
 }
 
+bool replaced_at_the_end(const std::string& path) {
+  if (path.empty() || path.back() == '/' || standard_stream(path) >= 0) return false;
+  struct stat status {};
+  if (stat(path.c_str(), &status) != 0) return errno == ENOENT;
+  return S_ISREG(status.st_mode);
+}
+
 // A terminal outlives the programs started in it, so nothing has to wait.
 void hold_console_if_own(int /*status*/, std::size_t /*argument_count*/) {}
 

@@ -470,6 +470,10 @@ bool read_file_start(const std::string& path, std::size_t size, std::string& sta
   return true;
 }
 
+// A device such as NUL or a named pipe is only told from a file by opening
+// it, which a pipe's other end would notice: in doubt, always.
+bool replaced_at_the_end(const std::string& /*path*/) { return false; }
+
 bool same_file(const std::string& first, const std::string& second) {
   BY_HANDLE_FILE_INFORMATION a{};
   BY_HANDLE_FILE_INFORMATION b{};

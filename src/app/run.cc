@@ -234,11 +234,13 @@ int convert_input(const command_line& line, std::string_view text, bool writer_t
       writer_thread && !drawing ? plan_threads(request, text.size()) : thread_plan::in_turn;
   request.parallel = plan == thread_plan::two_formatting;
   request.read_ahead = writer_thread && reads_ahead(request, text.size());
-  // An export that two threads format is checked for NUL bytes by those
-  // threads, each piece just before it is read, rather than by a pass of its
-  // own first. So every failure first finishes the check: the message stays
-  // the one the check would have given before anything else.
-  request.nul_unchecked = request.input == content_kind::sproxel_csv && request.parallel;
+  // An export that two threads format into a file put in place at the end
+  // is checked for NUL bytes by those threads, each piece just before it is
+  // read, rather than by a pass of its own first. So every failure first
+  // finishes the check: the message stays the one the check would have
+  // given before anything else, and nothing is left of the output.
+  request.nul_unchecked = request.input == content_kind::sproxel_csv && request.parallel &&
+                          replaced_at_the_end(options.output_xml);
   if (request.input == content_kind::sproxel_csv && !request.nul_unchecked && holds_nul(text)) {
     request.input = content_kind::binary;
   }
@@ -269,6 +271,15 @@ int convert_input(const command_line& line, std::string_view text, bool writer_t
   if (!open_output_file(options.output_xml, output, failure)) {
     if (binary_input()) return fail(binary_input_failure(options.input_csv));
     return report(failure, options.output_xml);
+  }
+  if (request.nul_unchecked && output.temp_path.empty()) {
+    // Something other than a file took the output's place meanwhile: what is
+    // written there stays, so the input is checked before anything is.
+    if (holds_nul(text)) {
+      discard_output_file(output);
+      return fail(binary_input_failure(options.input_csv));
+    }
+    request.nul_unchecked = false;
   }
   file_sink_state state{&output, &failure};
   threaded_sink writing;
