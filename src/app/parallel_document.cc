@@ -112,7 +112,8 @@ struct shared_run {
 
   std::mutex lock;
   std::condition_variable turn_changed;
-  std::size_t written = 0;         // pieces written so far
+  std::atomic<std::size_t> next_piece{0};  // the first piece no thread has taken
+  std::size_t written = 0;                 // pieces written so far
   std::vector<cell_cursor> after;  // per written piece: where the next starts
   bool failed = false;
   // `written` and `failed`, also read without the lock by a thread about
@@ -249,11 +250,14 @@ class piece_writer {
   bool tabled_ = false;
 };
 
-// Writes pieces first, first + step, ... until they end or the run fails.
-void write_pieces(shared_run* run, std::size_t first, std::size_t step) {
+// Takes the next piece nobody has taken and writes it, until the pieces end
+// or the run fails. A thread that is held up (the one that started the run,
+// or one the system sets aside) simply takes fewer pieces.
+void write_pieces(shared_run* run) {
   piece_writer writer(*run);
-  for (std::size_t index = first; index < run->source->count(); index += step) {
-    if (!writer.write(index)) return;
+  for (;;) {
+    const std::size_t index = run->next_piece.fetch_add(1, std::memory_order_relaxed);
+    if (index >= run->source->count() || !writer.write(index)) return;
   }
 }
 
@@ -275,13 +279,13 @@ bool write_in_pieces(const piece_source& source, const model_placement& placemen
     // The one place that must catch: a thread that cannot be started is
     // reported by an exception, and the run goes on without it.
     try {
-      helper = std::thread(write_pieces, &run, std::size_t{1}, std::size_t{2});
+      helper = std::thread(write_pieces, &run);
       helped = true;
     } catch (const std::system_error&) {
       helped = false;
     }
   }
-  write_pieces(&run, 0, helped ? 2 : 1);
+  write_pieces(&run);
   if (helped) helper.join();
   return !run.failed && run.written == source.count();
 }

@@ -1,5 +1,5 @@
-// The document of a large model written by two threads: each formats every
-// other piece of it and writes its pieces in their turn.
+// The document of a large model written by two threads: each takes the next
+// piece of it that nobody has taken, formats it and writes it in its turn.
 #pragma once
 
 #include <cstddef>
