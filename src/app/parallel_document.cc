@@ -114,7 +114,7 @@ struct shared_run {
   std::condition_variable turn_changed;
   std::atomic<std::size_t> next_piece{0};  // the first piece no thread has taken
   std::size_t written = 0;                 // pieces written so far
-  std::vector<cell_cursor> after;  // per written piece: where the next starts
+  std::vector<cell_cursor> after;          // per written piece: where the next starts
   bool failed = false;
   // `written` and `failed`, also read without the lock by a thread about
   // to wait for its turn.
