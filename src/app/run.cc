@@ -37,8 +37,12 @@ int fail(const std::string& message) {
   return 1;
 }
 
+std::string reported(const io_failure& failure, const std::string& path) {
+  return failure.what + ": " + path + ": " + failure.reason;
+}
+
 int report(const io_failure& failure, const std::string& path) {
-  return fail(failure.what + ": " + path + ": " + failure.reason);
+  return fail(reported(failure, path));
 }
 
 struct file_sink_state {
@@ -244,19 +248,21 @@ int convert_input(const command_line& line, std::string_view text, bool writer_t
   if (request.input == content_kind::sproxel_csv && !request.nul_unchecked && holds_nul(text)) {
     request.input = content_kind::binary;
   }
-  const auto binary_input = [&] { return request.nul_unchecked && holds_nul(text); };
+  // Fails with `message`, or with the NUL check's own while it is not done.
+  const auto fail_checked = [&](const std::string& message) {
+    const bool binary = request.nul_unchecked && holds_nul(text);
+    return fail(binary ? binary_input_failure(options.input_csv) : message);
+  };
   const content_kind input = request.input;
   if (input == content_kind::binary) {
     return fail(binary_input_failure(options.input_csv));
   }
   if (input == content_kind::sproxel_csv && !parse_grid_size(read_token_list(text))) {
-    if (binary_input()) return fail(binary_input_failure(options.input_csv));
-    return fail(grid_size_failure(options.input_csv));
+    return fail_checked(grid_size_failure(options.input_csv));
   }
   if (const std::optional<std::string> refusal =
           wrong_kind_of_output(options.output_xml, written_kind(line.format), options.input_csv)) {
-    if (binary_input()) return fail(binary_input_failure(options.input_csv));
-    return fail(*refusal);
+    return fail_checked(*refusal);
   }
   std::vector<cell_voxel> compared;
   if (drawing) {
@@ -269,8 +275,7 @@ int convert_input(const command_line& line, std::string_view text, bool writer_t
   io_failure failure;
   output_file output;
   if (!open_output_file(options.output_xml, output, failure)) {
-    if (binary_input()) return fail(binary_input_failure(options.input_csv));
-    return report(failure, options.output_xml);
+    return fail_checked(reported(failure, options.output_xml));
   }
   if (request.nul_unchecked && output.temp_path.empty()) {
     // Something other than a file took the output's place meanwhile: what is
@@ -291,9 +296,8 @@ int convert_input(const command_line& line, std::string_view text, bool writer_t
   const bool written = finish_threaded_sink(writing);
   if (!result.ok || !written) {
     discard_output_file(output);
-    if (binary_input()) return fail(binary_input_failure(options.input_csv));
-    if (result.sink_failed || !written) return report(failure, options.output_xml);
-    return fail(result.failure);
+    return fail_checked(result.sink_failed || !written ? reported(failure, options.output_xml)
+                                                       : result.failure);
   }
   if (drawing && !write_picture(line, picture.png())) {
     discard_output_file(output);

@@ -6,6 +6,8 @@
 #include <iterator>
 #include <string_view>
 
+#include "text/byte_words.h"
+
 namespace cubewright {
 
 /// Reads the non-empty fields of a text one at a time, from a position that
@@ -48,17 +50,6 @@ class field_reader {
     return false;
   }
 
-  /// Eight bytes as a word, byte i of the text in byte i of the word counted
-  /// from the least significant, whatever the machine's byte order; compilers
-  /// make this one load.
-  static std::uint64_t load_word(const char* at) {
-    const auto* bytes = reinterpret_cast<const unsigned char*>(at);
-    return std::uint64_t{bytes[0]} | std::uint64_t{bytes[1]} << 8 | std::uint64_t{bytes[2]} << 16 |
-           std::uint64_t{bytes[3]} << 24 | std::uint64_t{bytes[4]} << 32 |
-           std::uint64_t{bytes[5]} << 40 | std::uint64_t{bytes[6]} << 48 |
-           std::uint64_t{bytes[7]} << 56;
-  }
-
   /// The high bit of byte i is set exactly when byte i of the word is "," or
   /// LF.
   static std::uint64_t separator_flags(std::uint64_t word) {
@@ -77,12 +68,7 @@ class field_reader {
   static const char* next_separator(const char* from, const char* end) {
     for (; end - from >= 8; from += 8) {
       const std::uint64_t flags = separator_flags(load_word(from));
-      if (flags != 0) {
-        // The lowest flag alone is 2^(8i + 7) for byte i; the multiplication
-        // brings i into the top byte.
-        const std::uint64_t lowest = flags & (~flags + 1);
-        return from + ((lowest >> 7) * 0x0001020304050607u >> 56);
-      }
+      if (flags != 0) return from + first_flagged_byte(flags);
     }
     while (from != end && *from != ',' && *from != '\n') ++from;
     return from;

@@ -11,6 +11,7 @@
 
 #include "csv_input/grid_size.h"
 #include "csv_input/token_list.h"
+#include "text/byte_words.h"
 #include "voxel_model/voxel_record.h"
 
 namespace cubewright {
@@ -141,7 +142,7 @@ class cell_walker {
   template <typename Consumer>
   void walk(field_reader fields, cell_cursor& cursor, Consumer&& consume) const {
     // Eight "0" bytes, the digits of an empty cell.
-    const std::uint64_t empty_digits = field_reader::load_word(empty_cell.data() + 1);
+    const std::uint64_t empty_digits = load_word(empty_cell.data() + 1);
     for (;;) {
       const char* p = fields.position();
       const std::size_t left = fields.remaining();
@@ -159,7 +160,7 @@ class cell_walker {
             continue;
           }
         }
-        const std::uint64_t digits = field_reader::load_word(p + 1);
+        const std::uint64_t digits = load_word(p + 1);
         const char after = p[9];
         std::size_t length = 0;  // of the cell and its separators; 0: not the usual shape
         if (field_reader::separator_flags(digits) == 0) {

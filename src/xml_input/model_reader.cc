@@ -6,6 +6,7 @@
 #include <cstring>
 #include <utility>
 
+#include "text/byte_words.h"
 #include "xml_input/attribute_number.h"
 #include "xml_input/xml_chars.h"
 
@@ -731,17 +732,6 @@ plain_voxel read_plain_voxel(model_reader& reader, std::size_t tag, voxel_record
 // The fast path's decimals are remembered in 2^read_decimal_bits places.
 constexpr unsigned read_decimal_bits = 10;
 
-// Eight bytes as a word, byte i of the text in byte i of the word counted
-// from the least significant, whatever the machine's byte order.
-// Compilers make this one load.
-std::uint64_t load_word(const char* at) {
-  const auto* bytes = reinterpret_cast<const unsigned char*>(at);
-  return std::uint64_t{bytes[0]} | std::uint64_t{bytes[1]} << 8 | std::uint64_t{bytes[2]} << 16 |
-         std::uint64_t{bytes[3]} << 24 | std::uint64_t{bytes[4]} << 32 |
-         std::uint64_t{bytes[5]} << 40 | std::uint64_t{bytes[6]} << 48 |
-         std::uint64_t{bytes[7]} << 56;
-}
-
 // How many of the eight bytes at `at` are digits before the first that is
 // not, with their value (0 when none).
 inline unsigned leading_digits(const char* at, std::uint64_t& value) {
@@ -750,9 +740,7 @@ inline unsigned leading_digits(const char* at, std::uint64_t& value) {
   // A byte below '0' sets its high bit in the difference and one above '9' in
   // the sum; borrows and carries only run upward, past the first non-digit.
   const std::uint64_t flags = ((word - zeros) | (word + 0x4646464646464646u)) & 0x8080808080808080u;
-  const std::uint64_t lowest = flags & (~flags + 1);
-  const unsigned count =
-      flags == 0 ? 8 : static_cast<unsigned>((lowest >> 7) * 0x0001020304050607u >> 56);
+  const unsigned count = flags == 0 ? 8 : first_flagged_byte(flags);
   if (count == 0) {
     value = 0;
     return 0;
@@ -825,7 +813,7 @@ bool read_written_voxel(model_reader& reader, voxel_record& voxel) {
   const char* const begin = reader.document.data();
   const char* const end = begin + reader.document.size();
   const char* p = begin + reader.position;
-  while (p != end && (*p == '\n' || *p == ' ' || *p == '\r' || *p == '\t')) ++p;
+  while (p != end && is_space(static_cast<unsigned char>(*p))) ++p;
   const char* const tag = p;
   const auto literal = [&p, end](std::string_view expected) {
     if (static_cast<std::size_t>(end - p) < expected.size() ||
