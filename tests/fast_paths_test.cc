@@ -198,6 +198,57 @@ TEST(CellWalkShortcuts, WriteWhatThePlainRulesWrite) {
   }
 }
 
+TEST(CellWalkShortcuts, WholeRowsAreReadAsThePlainRulesReadThem) {
+  // The walk takes rows of exported cells whole, 64 cells to a word of
+  // flags, and reads field by field from the first row of another shape on:
+  // widths about a word's, every colour digit, and one odd cell or line end
+  // somewhere in the text. The document and the picture's cells are checked.
+  const std::string odd[] = {"#00000000\r\n", "#0000000,",  "#1g2b3cFF,",   "#1a2b3cF,",
+                             "\n#00000000,",  ",,",         "#ffffff\r,",   "#000000000,",
+                             "#00000000X",    "X00000000,", "#00000000\r,", "#1a2b3c,F,",
+                             "#1a2b3c\nF,",   "\r,"};
+  const char digits[] = "0123456789abcdefABCDEF";
+  std::mt19937 random(29);
+  for (int n = 0; n < 200; ++n) {
+    const std::int32_t width = std::int32_t{1} + static_cast<std::int32_t>(random() % 140);
+    const std::int32_t rows = 1 + static_cast<std::int32_t>(random() % 6);
+    const bool crlf = random() % 2 != 0;
+    std::string text = std::to_string(width) + ",2,3" + (crlf ? "\r\n" : "\n");
+    for (std::int32_t row = 0; row < rows; ++row) {
+      for (std::int32_t x = 0; x < width; ++x) {
+        if (x != 0) text += ',';
+        if (random() % 4 != 0) {
+          text += empty_cell;
+          continue;
+        }
+        text += '#';
+        for (int d = 0; d < 8; ++d) text += digits[random() % (sizeof digits - 1)];
+      }
+      text += crlf ? "\r\n" : "\n";
+      if (random() % 3 == 0) text += crlf ? "\r\n" : "\n";
+    }
+    if (n % 2 == 0) {
+      // At a cell's start, at a row's or within one.
+      const std::size_t after =
+          text.find(random() % 2 ? '\n' : ',', text.size() * (random() % 100) / 100);
+      if (after != std::string::npos) text.insert(after + 1, odd[random() % std::size(odd)]);
+    }
+    model_placement placement;
+    placement.offset_x = n % 5 == 0 ? 16777215 : static_cast<std::int32_t>(random() % 9) - 4;
+    placement.offset_z = -3;
+    placement.axis_factor_x = random() % 2 ? -1.0f : 1.0f;
+    placement.axis_factor_y = random() % 2 ? -1.0f : 1.0f;
+    ASSERT_EQ(convert_text(text, placement).value_or("no grid"),
+              plain_document(text, placement, "\n"))
+        << testing::PrintToString(text);
+    const conversion_result read = read_model_cells(text, content_kind::sproxel_csv, "", placement);
+    ASSERT_TRUE(read.ok);
+    ASSERT_EQ(read.voxel_count, read.placed.size());
+    ASSERT_TRUE(same_cells(read.placed, plain_drawn_cells(text, placement)))
+        << testing::PrintToString(text);
+  }
+}
+
 TEST(GridLines, AreTheLinesOfThePlacedRecords) {
   // Cells of a .vox scene start anywhere on x, so the texts kept per x index
   // begin at the grid's first x.

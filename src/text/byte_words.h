@@ -26,4 +26,15 @@ inline unsigned first_flagged_byte(std::uint64_t flags) {
   return static_cast<unsigned>((lowest >> 7) * 0x0001020304050607u >> 56);
 }
 
+/// The index of the lowest set bit of `bits`, which is not 0.
+inline unsigned lowest_set_bit(std::uint64_t bits) {
+  // The lowest bit alone, times a de Bruijn sequence, puts a distinct six-bit
+  // pattern for each index in the top bits.
+  static constexpr unsigned char index_of[64] = {
+      0,  1,  48, 2,  57, 49, 28, 3,  61, 58, 50, 42, 38, 29, 17, 4,  62, 55, 59, 36, 53, 51,
+      43, 22, 45, 39, 33, 30, 24, 18, 12, 5,  63, 47, 56, 27, 60, 41, 37, 16, 54, 35, 52, 21,
+      44, 32, 23, 11, 46, 26, 40, 15, 34, 20, 31, 10, 25, 14, 19, 9,  13, 8,  7,  6};
+  return index_of[((bits & (~bits + 1)) * 0x03F79D71B4CB0A89u) >> 58];
+}
+
 }  // namespace cubewright

@@ -2,6 +2,7 @@
 // cells into voxel records.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -121,8 +122,13 @@ inline cell_cursor first_cell(const grid_size& size) {
 /// `consume(cursor, token)`, in token order, with the cursor at its cell.
 ///
 /// Exported cells are nine bytes and a separator ("#00000000,"), so the walk
-/// takes such a cell without searching for its end, and a row of empty cells
-/// by one comparison with an empty row; anything else is read field by field.
+/// takes a row of such cells whole: a row of empty cells by one comparison
+/// with an empty row, any other in two passes, one that tells the filled
+/// cells from the empty ones without a branch on either (a painted model's
+/// cells are filled or empty at random as far as branches are concerned),
+/// and one that hands over the filled ones. From the first row of another
+/// shape on, fields are read one at a time, and an exported cell is still
+/// taken without searching for its end.
 class cell_walker {
  public:
   /// A walker for a grid of `size`; `expected_bytes` of cells to walk tell
@@ -141,11 +147,16 @@ class cell_walker {
   /// the cell after the last one.
   template <typename Consumer>
   void walk(field_reader fields, cell_cursor& cursor, Consumer&& consume) const {
-    // Eight "0" bytes, the digits of an empty cell.
-    const std::uint64_t empty_digits = load_word(empty_cell.data() + 1);
+    bool rows = size_.size_x >= 1 && size_.size_x <= max_compared_row;
     for (;;) {
       const char* p = fields.position();
       const std::size_t left = fields.remaining();
+      // Blank lines and empty fields before a row.
+      if (cursor.cell_x == 0 && left >= 2 &&
+          (p[0] == '\n' || p[0] == ',' || (p[0] == '\r' && p[1] == '\n'))) {
+        fields.move_to(p + (p[0] == '\r' ? 2 : 1));
+        continue;
+      }
       if (left >= 11 && p[0] == '#') {
         if (cursor.cell_x == 0 && !empty_row_.empty() && left >= empty_row_.size() + 2 &&
             std::memcmp(p, empty_row_.data(), empty_row_.size()) == 0) {
@@ -160,19 +171,18 @@ class cell_walker {
             continue;
           }
         }
-        const std::uint64_t digits = load_word(p + 1);
-        const char after = p[9];
-        std::size_t length = 0;  // of the cell and its separators; 0: not the usual shape
-        if (field_reader::separator_flags(digits) == 0) {
-          if (after == ',' || (after == '\n' && p[8] != '\r')) {
-            length = 10;
-          } else if (after == '\r' && p[10] == '\n') {
-            length = 11;
+        if (cursor.cell_x == 0 && rows) {
+          if (const char* next = walk_row(p, fields.end(), cursor, consume)) {
+            fields.move_to(next);
+            advance_row(cursor, size_);
+            continue;
           }
+          rows = false;
         }
-        if (length != 0) {
-          if (digits != empty_digits) consume(cursor, std::string_view(p, 9));
-          fields.move_to(p + length);
+        const char* next = exported_cell_end(p);
+        if (next != nullptr) {
+          if (load_word(p + 1) != empty_digits()) consume(cursor, std::string_view(p, 9));
+          fields.move_to(next);
           advance_cursor(cursor, size_);
           continue;
         }
@@ -185,6 +195,73 @@ class cell_walker {
   }
 
  private:
+  // Eight "0" bytes, the digits of an empty cell.
+  static std::uint64_t empty_digits() { return load_word(empty_cell.data() + 1); }
+
+  // Where the field after the nine-byte cell at `p` starts, with at least 11
+  // bytes from `p` on; null when the cell is not of that shape.
+  static const char* exported_cell_end(const char* p) {
+    if (field_reader::separator_flags(load_word(p + 1)) != 0) return nullptr;
+    const char after = p[9];
+    if (after == ',' || (after == '\n' && p[8] != '\r')) return p + 10;
+    if (after == '\r' && p[10] == '\n') return p + 11;
+    return nullptr;
+  }
+
+  // Hands over the filled cells of the row at `p` (its first cell, the
+  // cursor's) when it is a row of exported cells: size_x cells of nine bytes
+  // joined by ",", the last one ended by a separator, and one more byte
+  // before `end`. Returns where the field after the row starts, or null,
+  // having handed over nothing, for a row of any other shape.
+  template <typename Consumer>
+  const char* walk_row(const char* p, const char* end, const cell_cursor& cursor,
+                       Consumer& consume) const {
+    const auto width = static_cast<std::size_t>(size_.size_x);
+    if (static_cast<std::size_t>(end - p) <= 10 * width) return nullptr;
+    const char* const last = p + 10 * (width - 1);
+    const char* const next = exported_cell_end(last);
+    if (next == nullptr) return nullptr;
+    // The joints: a cell's "," and the next cell's "#", two bytes each.
+    constexpr unsigned joint = static_cast<unsigned char>(',') | static_cast<unsigned char>('#')
+                                                                     << 8;
+    unsigned joints_differ = 0;
+    for (const char* cell = p; cell != last; cell += 10) {
+      joints_differ |=
+          (static_cast<unsigned char>(cell[9]) | static_cast<unsigned char>(cell[10]) << 8) ^ joint;
+    }
+    // The filled cells, a bit each; an empty cell's digits hold no separator.
+    std::uint64_t filled[max_compared_row / 64];
+    const std::size_t words = (width + 63) / 64;
+    const std::uint64_t empty = empty_digits();
+    for (std::size_t word = 0; word < words; ++word) {
+      const std::size_t count = std::min<std::size_t>(64, width - 64 * word);
+      const char* const first = p + 640 * word + 1;
+      std::uint64_t bits = 0;
+      for (std::size_t i = 0; i < count; ++i) {
+        bits |= std::uint64_t{load_word(first + 10 * i) != empty} << i;
+      }
+      filled[word] = bits;
+    }
+    if (joints_differ != 0) return nullptr;
+    std::uint64_t separators = 0;
+    for (std::size_t word = 0; word < words; ++word) {
+      for (std::uint64_t bits = filled[word]; bits != 0; bits &= bits - 1) {
+        const std::size_t x = 64 * word + lowest_set_bit(bits);
+        separators |= field_reader::separator_flags(load_word(p + 10 * x + 1));
+      }
+    }
+    if (separators != 0) return nullptr;
+    cell_cursor at = cursor;
+    for (std::size_t word = 0; word < words; ++word) {
+      for (std::uint64_t bits = filled[word]; bits != 0; bits &= bits - 1) {
+        const std::size_t x = 64 * word + lowest_set_bit(bits);
+        at.cell_x = static_cast<std::int64_t>(x);
+        consume(static_cast<const cell_cursor&>(at), std::string_view(p + 10 * x, 9));
+      }
+    }
+    return next;
+  }
+
   grid_size size_;
   std::string empty_row_;  // a row of empty cells up to its last one's end, when worth it
 };
