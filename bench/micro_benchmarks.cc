@@ -1,7 +1,8 @@
 // Micro-benchmarks of the conversion's hot path, on the benchmark model held
 // in memory: the field scan, the cell walk, number text, the whole
 // document written to a sink that only counts, the document read back, and
-// the preview picture of the 128-cell model, drawn and encoded as PNG.
+// the preview picture of the 128-cell model: its cells read, drawn and
+// encoded as PNG.
 
 #include <benchmark/benchmark.h>
 
@@ -126,6 +127,17 @@ const std::vector<cell_voxel>& preview_model() {
   }();
   return voxels;
 }
+
+// The preview's own reading of the 128-cell export: the cells it draws.
+void preview_cells(benchmark::State& state) {
+  static const std::string text = cubewright_bench::model_text(128);
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(
+        read_model_cells(text, content_kind::sproxel_csv, "model-128.csv", model_placement{}));
+  }
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(text.size()));
+}
+BENCHMARK(preview_cells)->Unit(benchmark::kMillisecond);
 
 void preview_render(benchmark::State& state) {
   const preview_request request{&preview_model(), nullptr, "model-128.csv"};

@@ -85,7 +85,7 @@ struct conversion_result {
   bool sink_failed = false;        // the sink refused bytes; it knows why
   std::string failure;             // otherwise, when not ok: the message, without "cubewright: "
   std::vector<std::string> notes;  // on success: lines for standard error, likewise
-  std::size_t voxel_count = 0;     // with `count`, or writing CSV or .vox
+  std::size_t voxel_count = 0;     // with `count`, writing CSV or .vox, or read_model_cells
   placed_bounds bounds;            // likewise
   std::int32_t grid_min[3] = {0, 0, 0};   // writing CSV: where the export's first cell lies
   std::int32_t grid_size[3] = {0, 0, 0};  // and its size
@@ -130,8 +130,8 @@ conversion_result convert_model(const conversion_request& request, output_sink s
 cell_voxel drawn_cell(const voxel_record& record);
 
 /// The voxels of an input placed as `placement` says (by default as they
-/// stand), each on its nearest cell, for drawing: in `placed`, with the
-/// count and bounds. Nothing is written; a skeleton does not matter here.
+/// stand), each on its nearest cell, for drawing: in `placed`, with their
+/// count. Nothing is written; a skeleton does not matter here.
 conversion_result read_model_cells(std::string_view text, content_kind input,
                                    const std::string& path,
                                    const model_placement& placement = model_placement());
