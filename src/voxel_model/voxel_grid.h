@@ -2,10 +2,12 @@
 // order a CSV export is walked, and what the CSV and .vox writers store.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
+#include "text/byte_words.h"
 #include "voxel_model/cell_voxel.h"
 
 namespace cubewright {
@@ -101,17 +103,28 @@ void for_each_voxel_in_layers(const voxel_grid& grid, std::int32_t top, std::int
   const std::size_t layer = row * static_cast<std::size_t>(grid.size_z);
   for (std::int32_t y = top; y > stop; --y) {
     const std::uint32_t* cell = grid.cells.data() + static_cast<std::size_t>(y) * layer;
-    for (std::int32_t z = 0; z < grid.size_z; ++z) {
-      for (std::int32_t x = 0; x < grid.size_x; ++x, ++cell) {
-        if (*cell == 0) continue;
-        cell_voxel voxel;
-        voxel.x = grid.min_x + x;
-        voxel.y = grid.min_y + y;
-        voxel.z = grid.min_z + z;
-        voxel.r = static_cast<std::uint8_t>(*cell >> 16);
-        voxel.g = static_cast<std::uint8_t>(*cell >> 8);
-        voxel.b = static_cast<std::uint8_t>(*cell);
-        visit(voxel);
+    for (std::int32_t z = 0; z < grid.size_z; ++z, cell += row) {
+      // Sixty-four cells at a time: a bit for each filled one, set without
+      // a branch (filled and empty cells come at random to a branch
+      // predictor), then the filled ones alone.
+      for (std::size_t first = 0; first < row; first += 64) {
+        const std::size_t count = std::min<std::size_t>(64, row - first);
+        std::uint64_t bits = 0;
+        for (std::size_t i = 0; i < count; ++i) {
+          bits |= std::uint64_t{cell[first + i] != 0} << i;
+        }
+        for (; bits != 0; bits &= bits - 1) {
+          const std::size_t x = first + lowest_set_bit(bits);
+          const std::uint32_t value = cell[x];
+          cell_voxel voxel;
+          voxel.x = grid.min_x + static_cast<std::int32_t>(x);
+          voxel.y = grid.min_y + y;
+          voxel.z = grid.min_z + z;
+          voxel.r = static_cast<std::uint8_t>(value >> 16);
+          voxel.g = static_cast<std::uint8_t>(value >> 8);
+          voxel.b = static_cast<std::uint8_t>(value);
+          visit(voxel);
+        }
       }
     }
   }
