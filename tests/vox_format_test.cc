@@ -13,9 +13,13 @@
 #include <utility>
 #include <vector>
 
+#include "app/conversion.h"
+#include "csv_output/sproxel_writer.h"
 #include "support/files.h"
 #include "vox_format/vox_reader.h"
 #include "vox_format/vox_writer.h"
+#include "voxel_model/model_writer.h"
+#include "voxel_model/voxel_grid.h"
 
 namespace cubewright {
 namespace {
@@ -281,6 +285,61 @@ TEST(VoxRealFiles, DefaultPaletteEqualsTheOneAFileSavedWithIt) {
                               static_cast<std::uint8_t>(saved[at + 1]),
                               static_cast<std::uint8_t>(saved[at + 2])))
         << "index " << i + 1;
+  }
+}
+
+TEST(VoxScene, ConversionPlacesWhatReadVoxKeeps) {
+  // The conversion puts a placement's voxels into its grid by the placed
+  // ends of each axis and a step per record byte; the document must be the
+  // one written from the voxels read_vox keeps, put in a grid one by one,
+  // and the export the one of that grid.
+  // Every rotation, colour 0 records, voxels on one cell, and large
+  // translations.
+  // Colour 0 (no voxel) at both ends of the model, the voxels between.
+  const std::vector<record> voxels = {{1, 1, 1, 1}, {0, 0, 0, 0}, {2, 1, 1, 2}, {1, 2, 3, 4},
+                                      {2, 3, 4, 0}, {2, 2, 3, 5}, {1, 2, 3, 6}};
+  std::vector<std::string> files;
+  for (int bits = 0; bits < 128; ++bits) {
+    if (!valid_rotation_byte(bits)) continue;
+    files.push_back(vox_file(model({3, 4, 5}, voxels) +
+                             transform(0, 1, {{"_r", std::to_string(bits)}, {"_t", "5 -7 9"}}) +
+                             shape(1, {0})));
+  }
+  for (const char* t : {"16777000 0 0", "0 -16777000 0", "-3 2 16777001"}) {
+    files.push_back(
+        vox_file(model({3, 4, 5}, voxels) + transform(0, 1, {{"_t", t}}) + shape(1, {0})));
+  }
+  for (const char* name : {"voxelio_debug.vox", "ogt_test_multiple_model_scene.vox",
+                           "voxformat_test_multiple_models.vox", "voxformat_test_no_models.vox"}) {
+    files.push_back(fixture(name));
+  }
+  for (const std::string& file : files) {
+    const vox_read_result kept = read_vox(file);
+    ASSERT_EQ(kept.error, "");
+    voxel_grid grid;
+    std::string expected;
+    if (make_voxel_grid(kept.voxels, grid)) {
+      model_writer writer = open_model_writer(string_sink(expected), "\n", 4096);
+      write_head(writer);
+      for_each_voxel_in_walk_order(grid, [&](const cell_voxel& voxel) {
+        write_voxel(writer, placed_record(voxel, model_placement()));
+      });
+      write_tail(writer);
+    }
+    conversion_request request;
+    request.text = file;
+    request.input = content_kind::vox;
+    std::string written;
+    const conversion_result result = convert_model(request, string_sink(written));
+    EXPECT_EQ(result.ok, !expected.empty()) << result.failure;
+    EXPECT_EQ(written, expected);
+    // The export's size is the box's; a model without voxels has none.
+    std::string expected_export;
+    if (grid.voxel_count != 0) write_sproxel_csv(grid, string_sink(expected_export));
+    request.format = output_format::csv;
+    std::string exported;
+    EXPECT_EQ(convert_model(request, string_sink(exported)).ok, grid.voxel_count != 0);
+    EXPECT_EQ(exported, expected_export);
   }
 }
 

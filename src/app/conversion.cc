@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <system_error>
 #include <thread>
 #include <type_traits>
@@ -389,10 +390,51 @@ bool collect_document_in_two(const conversion_request& request, conversion_resul
   });
 }
 
+// The placed positions of a placement's voxels at the ends of each axis:
+// [0] the lowest cell of every axis, [1] the highest. A placement moves each
+// of a record's first three bytes along an axis, so these are the placed
+// lowest and highest bytes. False when the placement has no voxel or some
+// placed position leaves 32 bits, where only voxel by voxel is exact.
+bool placed_corners(const vox_model_placement& placed, std::int32_t (&corners)[2][3]) {
+  // Bytes of records with colour 0 (no voxel) are pushed to the far ends,
+  // so that the loop has no branch.
+  unsigned char low[3] = {255, 255, 255};
+  unsigned char high[3] = {0, 0, 0};
+  unsigned char colours = 0;
+  const unsigned char* const end = placed.records + std::size_t{4} * placed.record_count;
+  for (const unsigned char* record = placed.records; record != end; record += 4) {
+    const unsigned char none = record[3] == 0 ? 255 : 0;
+    for (int c = 0; c < 3; ++c) {
+      low[c] = std::min<unsigned char>(low[c], record[c] | none);
+      high[c] = std::max<unsigned char>(high[c], record[c] & ~none);
+    }
+    colours |= record[3];
+  }
+  if (colours == 0) return false;
+  for (int axis = 0; axis < 3; ++axis) {
+    const std::size_t column = placed.column[axis];
+    const unsigned char end_bytes[2] = {low[column], high[column]};
+    for (int i = 0; i < 2; ++i) {
+      const std::int64_t at = placed.base[axis] + placed.sign[axis] * end_bytes[i];
+      if (at < std::numeric_limits<std::int32_t>::min() ||
+          at > std::numeric_limits<std::int32_t>::max()) {
+        return false;
+      }
+      corners[i][axis] = static_cast<std::int32_t>(at);
+    }
+  }
+  return true;
+}
+
 // The box of every voxel a .vox scene places.
 class scene_box final : public vox_scene_visitor {
  public:
   void place(const vox_model_placement& placed) override {
+    std::int32_t corners[2][3];
+    if (placed_corners(placed, corners)) {
+      for (const auto& corner : corners) box.add(cell_voxel{corner[0], corner[1], corner[2]});
+      return;
+    }
     visit_placed_voxels(placed, [this](const cell_voxel& voxel) { box.add(voxel); });
   }
   voxel_box box;
@@ -403,7 +445,38 @@ class scene_grid final : public vox_scene_visitor {
  public:
   explicit scene_grid(voxel_grid& grid) : grid_(grid) {}
   void place(const vox_model_placement& placed) override {
-    visit_placed_voxels(placed, [this](const cell_voxel& voxel) { put_voxel(grid_, voxel); });
+    std::int32_t corners[2][3];
+    if (!placed_corners(placed, corners)) {
+      visit_placed_voxels(placed, [this](const cell_voxel& voxel) { put_voxel(grid_, voxel); });
+      return;
+    }
+    // Within 32 bits a record's cell is an affine function of its bytes:
+    // the cell of bytes 0, 0, 0 plus a step for each byte.
+    const auto row = static_cast<std::int64_t>(grid_.size_x);
+    const std::int64_t strides[3] = {1, row * grid_.size_z, row};  // x, y, z
+    const std::int64_t mins[3] = {grid_.min_x, grid_.min_y, grid_.min_z};
+    std::int64_t origin = 0;
+    std::int64_t steps[3] = {0, 0, 0};  // by record byte
+    for (int axis = 0; axis < 3; ++axis) {
+      origin += (placed.base[axis] - mins[axis]) * strides[axis];
+      steps[placed.column[axis]] = placed.sign[axis] * strides[axis];
+    }
+    std::uint32_t values[256];
+    for (int colour = 0; colour < 256; ++colour) {
+      const std::array<std::uint8_t, 3>& rgb = placed.palette[colour];
+      values[colour] = cell_value(cell_voxel{0, 0, 0, rgb[0], rgb[1], rgb[2]});
+    }
+    std::uint32_t* const cells = grid_.cells.data();
+    std::size_t added = 0;
+    const unsigned char* const end = placed.records + std::size_t{4} * placed.record_count;
+    for (const unsigned char* record = placed.records; record != end; record += 4) {
+      if (record[3] == 0) continue;
+      std::uint32_t& cell =
+          cells[origin + steps[0] * record[0] + steps[1] * record[1] + steps[2] * record[2]];
+      added += cell == 0;
+      cell = values[record[3]];
+    }
+    grid_.voxel_count += added;
   }
 
  private:
