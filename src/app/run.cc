@@ -129,9 +129,10 @@ bool read_compared_model(const std::string& path, std::vector<cell_voxel>& cells
 }
 
 // The picture of a conversion as PNG bytes, drawn from the input read again
-// with the same placement: on a thread of its own while the document is
-// written when one can be started, else when it is asked for. Empty when
-// there was no memory for it.
+// with the same placement: on a thread of its own while the run goes on
+// when one can be started, else when it is asked for. Empty when there was
+// no memory for it. The request is copied, so the run may go on changing
+// its own; whatever the input turns out to be, reading it is safe.
 class picture_drawing {
  public:
   picture_drawing(const command_line& line, const conversion_request& request,
@@ -177,7 +178,7 @@ class picture_drawing {
   }
 
   const command_line& line_;
-  const conversion_request& request_;
+  const conversion_request request_;
   const std::vector<cell_voxel>* compared_;
   std::thread thread_;
   std::string png_;
@@ -245,6 +246,12 @@ int convert_input(const command_line& line, std::string_view text, bool writer_t
   // given before anything else, and nothing is left of the output.
   request.nul_unchecked = request.input == content_kind::sproxel_csv && request.parallel &&
                           replaced_at_the_end(options.output_xml);
+  // Without a model to compare with, the picture needs nothing that the
+  // checks below find out, so it is drawn meanwhile; a run that fails waits
+  // for it and throws it away.
+  std::vector<cell_voxel> compared;
+  picture_drawing picture(line, request, line.compare_path.empty() ? nullptr : &compared);
+  if (drawing && writer_thread && line.compare_path.empty()) picture.start();
   if (request.input == content_kind::sproxel_csv && !request.nul_unchecked && holds_nul(text)) {
     request.input = content_kind::binary;
   }
@@ -264,13 +271,13 @@ int convert_input(const command_line& line, std::string_view text, bool writer_t
           wrong_kind_of_output(options.output_xml, written_kind(line.format), options.input_csv)) {
     return fail_checked(*refusal);
   }
-  std::vector<cell_voxel> compared;
   if (drawing) {
     if (const std::optional<std::string> refusal = wrong_picture_path(line)) return fail(*refusal);
-    if (!line.compare_path.empty() && !read_compared_model(line.compare_path, compared)) return 1;
+    if (!line.compare_path.empty()) {
+      if (!read_compared_model(line.compare_path, compared)) return 1;
+      if (writer_thread) picture.start();
+    }
   }
-
-  picture_drawing picture(line, request, line.compare_path.empty() ? nullptr : &compared);
 
   io_failure failure;
   output_file output;
@@ -290,7 +297,6 @@ int convert_input(const command_line& line, std::string_view text, bool writer_t
   threaded_sink writing;
   start_threaded_sink(writing, output_sink{&state, &write_to_file},
                       plan == thread_plan::writing_thread, output_block_size(text.size()));
-  if (drawing && writer_thread) picture.start();
   const conversion_result result = convert_model(request, sink_of(writing));
   // `failure` is the writing thread's until it has stopped.
   const bool written = finish_threaded_sink(writing);
