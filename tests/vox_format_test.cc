@@ -313,6 +313,9 @@ TEST(VoxScene, ConversionPlacesWhatReadVoxKeeps) {
                            "voxformat_test_multiple_models.vox", "voxformat_test_no_models.vox"}) {
     files.push_back(fixture(name));
   }
+  // A box of 8 MiB of cells, which two threads fault in.
+  files.push_back(vox_file(model({256, 256, 40}, {{0, 0, 0, 1}, {255, 255, 39, 2}, {7, 9, 11, 3}}) +
+                           transform(0, 1) + shape(1, {0})));
   for (const std::string& file : files) {
     const vox_read_result kept = read_vox(file);
     ASSERT_EQ(kept.error, "");
@@ -329,10 +332,14 @@ TEST(VoxScene, ConversionPlacesWhatReadVoxKeeps) {
     conversion_request request;
     request.text = file;
     request.input = content_kind::vox;
-    std::string written;
-    const conversion_result result = convert_model(request, string_sink(written));
-    EXPECT_EQ(result.ok, !expected.empty()) << result.failure;
-    EXPECT_EQ(written, expected);
+    for (const bool parallel : {false, true}) {
+      request.parallel = parallel;
+      std::string written;
+      const conversion_result result = convert_model(request, string_sink(written));
+      EXPECT_EQ(result.ok, !expected.empty()) << result.failure;
+      EXPECT_EQ(written, expected);
+    }
+    request.parallel = false;
     // The export's size is the box's; a model without voxels has none.
     std::string expected_export;
     if (grid.voxel_count != 0) write_sproxel_csv(grid, string_sink(expected_export));

@@ -483,6 +483,25 @@ class scene_grid final : public vox_scene_visitor {
   voxel_grid& grid_;
 };
 
+// Faults in a grid's cells before voxels are put in, by two threads when
+// `in_two` and there are enough cells to be worth one: the system clears
+// every fresh page, which takes most of the time, and two cores clear twice
+// as many.
+void fault_in_grid(grid_cells& cells, bool in_two) {
+  constexpr std::size_t min_bytes_in_two = std::size_t{8} << 20;
+  const std::size_t half = cells.size() / 2;
+  std::thread helper;
+  if (in_two && cells.size() * sizeof(std::uint32_t) >= min_bytes_in_two) {
+    try {
+      helper = std::thread([&cells, half] { cells.fault_in(half, cells.size()); });
+    } catch (const std::system_error&) {
+      // All of it on this thread.
+    }
+  }
+  cells.fault_in(0, helper.joinable() ? half : cells.size());
+  if (helper.joinable()) helper.join();
+}
+
 // Reads a .vox input into its grid of placed cells; false when it cannot be
 // read or is too large (result.failure says why). The scene is walked twice,
 // for the box and then for the cells, so that the voxels are never kept on
@@ -507,6 +526,7 @@ bool read_vox_grid(const conversion_request& request, conversion_result& result,
                      ": the scene's bounding box holds more than 2^28 cells";
     return false;
   }
+  fault_in_grid(grid.cells, request.parallel);
   scene_grid filling(grid);
   read_vox_scene(request.text, filling);
   return true;

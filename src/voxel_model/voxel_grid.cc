@@ -1,6 +1,7 @@
 #include "voxel_model/voxel_grid.h"
 
 #include <algorithm>
+#include <new>
 
 namespace cubewright {
 namespace {
@@ -26,6 +27,24 @@ voxel_grid grid_frame(const voxel_box& box) {
 
 }  // namespace
 
+grid_cells::grid_cells(std::size_t count) {
+  if (count == 0) return;
+  cells_.reset(static_cast<std::uint32_t*>(std::calloc(count, sizeof(std::uint32_t))));
+  if (!cells_) throw std::bad_alloc();
+  size_ = count;
+}
+
+void grid_cells::fault_in(std::size_t first, std::size_t last) {
+  // 4 KiB, the smallest page of the systems the tool runs on.
+  constexpr std::size_t page_cells = 4096 / sizeof(std::uint32_t);
+  last = std::min(last, size_);
+  if (first >= last) return;
+  cells_[first] = 0;
+  for (std::size_t cell = (first / page_cells + 1) * page_cells; cell < last; cell += page_cells) {
+    cells_[cell] = 0;
+  }
+}
+
 std::uint64_t box_cells(const voxel_box& box) {
   if (box.empty) return 0;
   // Each extent is at most 2^32, so the product of the first two fits; the
@@ -46,7 +65,7 @@ std::uint64_t bounding_box_cells(const std::vector<cell_voxel>& voxels) {
 bool open_voxel_grid(const voxel_box& box, voxel_grid& grid) {
   if (box_cells(box) > max_grid_cells) return false;
   voxel_grid made = grid_frame(box);
-  made.cells.assign(static_cast<std::size_t>(box_cells(box)), 0);
+  made.cells = grid_cells(static_cast<std::size_t>(box_cells(box)));
   grid = std::move(made);
   return true;
 }
@@ -72,6 +91,7 @@ bool in_walk_order(const std::vector<cell_voxel>& voxels) {
 bool make_voxel_grid(const std::vector<cell_voxel>& voxels, voxel_grid& grid) {
   voxel_grid made;
   if (!open_voxel_grid(box_of(voxels), made)) return false;
+  made.cells.fault_in(0, made.cells.size());
   for (const cell_voxel& voxel : voxels) put_voxel(made, voxel);
   grid = std::move(made);
   return true;

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <memory>
 #include <vector>
 
 #include "text/byte_words.h"
@@ -19,6 +21,36 @@ inline constexpr std::uint64_t max_grid_cells = std::uint64_t{1} << 28;
 /// in the low 24 bits (red highest).
 inline constexpr std::uint32_t filled_cell = std::uint32_t{1} << 24;
 
+/// The values of a grid's cells, all 0 until written, in memory the system
+/// hands out already zeroed: nothing is written to clear it.
+class grid_cells {
+ public:
+  grid_cells() = default;
+  /// `count` cells of 0; throws std::bad_alloc when there is no memory.
+  explicit grid_cells(std::size_t count);
+
+  /// Writes 0 once into every page of memory that holds a cell of
+  /// [first, last), so that no later access to them waits for the system to
+  /// find a page (a read of a page never written would map a shared page of
+  /// zeros, and the first write then copy it). Ranges apart may be faulted
+  /// in by different threads at once.
+  void fault_in(std::size_t first, std::size_t last);
+
+  std::uint32_t* data() { return cells_.get(); }
+  const std::uint32_t* data() const { return cells_.get(); }
+  std::size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  std::uint32_t& operator[](std::size_t index) { return cells_[index]; }
+  const std::uint32_t& operator[](std::size_t index) const { return cells_[index]; }
+
+ private:
+  struct release {
+    void operator()(std::uint32_t* cells) const { std::free(cells); }
+  };
+  std::unique_ptr<std::uint32_t[], release> cells_;
+  std::size_t size_ = 0;
+};
+
 /// The bounding box of a model's voxels and one value per cell in it. Cells
 /// run x fastest, then z, then y upward. An empty model has sizes of 0.
 struct voxel_grid {
@@ -29,7 +61,7 @@ struct voxel_grid {
   std::int32_t size_y = 0;
   std::int32_t size_z = 0;
   std::size_t voxel_count = 0;  // filled cells
-  std::vector<std::uint32_t> cells;
+  grid_cells cells;
 };
 
 /// The smallest box of cells that holds every voxel added to it.
@@ -56,9 +88,9 @@ std::uint64_t box_cells(const voxel_box& box);
 /// none); may exceed max_grid_cells.
 std::uint64_t bounding_box_cells(const std::vector<cell_voxel>& voxels);
 
-/// A grid of the box's cells, all empty (sizes of 0 for an empty box).
-/// False, with the grid untouched, when the box holds more than
-/// max_grid_cells.
+/// A grid of the box's cells, all empty (sizes of 0 for an empty box), not
+/// yet faulted in (grid_cells::fault_in). False, with the grid untouched,
+/// when the box holds more than max_grid_cells.
 bool open_voxel_grid(const voxel_box& box, voxel_grid& grid);
 
 /// Puts the voxels into a grid; of two voxels on one cell the later wins.
