@@ -178,7 +178,7 @@ class picture_drawing {
   }
 
   const command_line& line_;
-  const conversion_request request_;
+  conversion_request request_;  // a copy, never changed
   const std::vector<cell_voxel>* compared_;
   std::thread thread_;
   std::string png_;
