@@ -440,14 +440,24 @@ class scene_box final : public vox_scene_visitor {
   voxel_box box;
 };
 
-// Puts every voxel a .vox scene places into a grid of its box.
+// Puts every voxel a .vox scene places on a cell of [first, last) into a
+// grid of its box, and counts the cells it fills. Walks of one scene with
+// ranges apart may fill one grid at once.
 class scene_grid final : public vox_scene_visitor {
  public:
-  explicit scene_grid(voxel_grid& grid) : grid_(grid) {}
+  scene_grid(voxel_grid& grid, std::size_t first, std::size_t last)
+      : grid_(grid), first_(first), count_(last - first) {}
+
   void place(const vox_model_placement& placed) override {
+    std::uint32_t* const cells = grid_.cells.data();
     std::int32_t corners[2][3];
     if (!placed_corners(placed, corners)) {
-      visit_placed_voxels(placed, [this](const cell_voxel& voxel) { put_voxel(grid_, voxel); });
+      visit_placed_voxels(placed, [&](const cell_voxel& voxel) {
+        const std::size_t at = cell_index(grid_, voxel);
+        if (at - first_ >= count_) return;
+        added_ += cells[at] == 0;
+        cells[at] = cell_value(voxel);
+      });
       return;
     }
     // Within 32 bits a record's cell is an affine function of its bytes:
@@ -466,40 +476,53 @@ class scene_grid final : public vox_scene_visitor {
       const std::array<std::uint8_t, 3>& rgb = placed.palette[colour];
       values[colour] = cell_value(cell_voxel{0, 0, 0, rgb[0], rgb[1], rgb[2]});
     }
-    std::uint32_t* const cells = grid_.cells.data();
     std::size_t added = 0;
     const unsigned char* const end = placed.records + std::size_t{4} * placed.record_count;
     for (const unsigned char* record = placed.records; record != end; record += 4) {
-      if (record[3] == 0) continue;
-      std::uint32_t& cell =
-          cells[origin + steps[0] * record[0] + steps[1] * record[1] + steps[2] * record[2]];
-      added += cell == 0;
-      cell = values[record[3]];
+      const auto at = static_cast<std::size_t>(origin + steps[0] * record[0] +
+                                               steps[1] * record[1] + steps[2] * record[2]);
+      if (record[3] == 0 || at - first_ >= count_) continue;
+      added += cells[at] == 0;
+      cells[at] = values[record[3]];
     }
-    grid_.voxel_count += added;
+    added_ += added;
   }
+
+  std::size_t added() const { return added_; }
 
  private:
   voxel_grid& grid_;
+  std::size_t first_;
+  std::size_t count_;
+  std::size_t added_ = 0;
 };
 
-// Faults in a grid's cells before voxels are put in, by two threads when
-// `in_two` and there are enough cells to be worth one: the system clears
-// every fresh page, which takes most of the time, and two cores clear twice
-// as many.
-void fault_in_grid(grid_cells& cells, bool in_two) {
+// Faults in a grid's cells and puts the scene's voxels in: the halves of the
+// grid by two threads when `in_two` and there are enough cells to be worth
+// one. The system clears every fresh page, which takes most of the time, and
+// two cores clear twice as many; each then fills the half it cleared.
+void fill_grid(std::string_view scene, voxel_grid& grid, bool in_two) {
   constexpr std::size_t min_bytes_in_two = std::size_t{8} << 20;
-  const std::size_t half = cells.size() / 2;
+  const std::size_t size = grid.cells.size();
+  const std::size_t half = size / 2;
+  std::size_t added_by_helper = 0;
+  const auto fill = [scene, &grid](std::size_t first, std::size_t last) {
+    grid.cells.fault_in(first, last);
+    scene_grid filling(grid, first, last);
+    read_vox_scene(scene, filling);
+    return filling.added();
+  };
   std::thread helper;
-  if (in_two && cells.size() * sizeof(std::uint32_t) >= min_bytes_in_two) {
+  if (in_two && size * sizeof(std::uint32_t) >= min_bytes_in_two) {
     try {
-      helper = std::thread([&cells, half] { cells.fault_in(half, cells.size()); });
+      helper = std::thread([&] { added_by_helper = fill(half, size); });
     } catch (const std::system_error&) {
       // All of it on this thread.
     }
   }
-  cells.fault_in(0, helper.joinable() ? half : cells.size());
+  const std::size_t added = fill(0, helper.joinable() ? half : size);
   if (helper.joinable()) helper.join();
+  grid.voxel_count = added + added_by_helper;
 }
 
 // Reads a .vox input into its grid of placed cells; false when it cannot be
@@ -526,9 +549,7 @@ bool read_vox_grid(const conversion_request& request, conversion_result& result,
                      ": the scene's bounding box holds more than 2^28 cells";
     return false;
   }
-  fault_in_grid(grid.cells, request.parallel);
-  scene_grid filling(grid);
-  read_vox_scene(request.text, filling);
+  fill_grid(request.text, grid, request.parallel);
   return true;
 }
 
