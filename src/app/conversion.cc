@@ -390,11 +390,12 @@ bool collect_document_in_two(const conversion_request& request, conversion_resul
   });
 }
 
-// The placed positions of a placement's voxels at the ends of each axis:
-// [0] the lowest cell of every axis, [1] the highest. A placement moves each
-// of a record's first three bytes along an axis, so these are the placed
-// lowest and highest bytes. False when the placement has no voxel or some
-// placed position leaves 32 bits, where only voxel by voxel is exact.
+// Where a placement puts the lowest record bytes of its voxels along each
+// axis, in corners[0], and the highest, in corners[1] (the lower of the two
+// on an axis the placement mirrors). A placement moves each of a record's
+// first three bytes along an axis, so every voxel lies between them. False
+// when the placement has no voxel or some placed position leaves 32 bits,
+// where only voxel by voxel is exact.
 bool placed_corners(const vox_model_placement& placed, std::int32_t (&corners)[2][3]) {
   // Bytes of records with colour 0 (no voxel) are pushed to the far ends,
   // so that the loop has no branch.
