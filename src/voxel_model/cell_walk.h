@@ -222,12 +222,11 @@ class cell_walker {
     const char* const next = exported_cell_end(last);
     if (next == nullptr) return nullptr;
     // The joints: a cell's "," and the next cell's "#", two bytes each.
-    constexpr unsigned joint = static_cast<unsigned char>(',') | static_cast<unsigned char>('#')
-                                                                     << 8;
+    const auto byte = [](char c) { return unsigned{static_cast<unsigned char>(c)}; };
+    const unsigned joint = byte(',') | byte('#') << 8;
     unsigned joints_differ = 0;
     for (const char* cell = p; cell != last; cell += 10) {
-      joints_differ |=
-          (static_cast<unsigned char>(cell[9]) | static_cast<unsigned char>(cell[10]) << 8) ^ joint;
+      joints_differ |= (byte(cell[9]) | byte(cell[10]) << 8) ^ joint;
     }
     // The filled cells, a bit each; an empty cell's digits hold no separator.
     std::uint64_t filled[max_compared_row / 64];
