@@ -6,7 +6,6 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
-#include <limits>
 #include <system_error>
 #include <thread>
 #include <type_traits>
@@ -394,8 +393,7 @@ bool collect_document_in_two(const conversion_request& request, conversion_resul
 // axis, in corners[0], and the highest, in corners[1] (the lower of the two
 // on an axis the placement mirrors). A placement moves each of a record's
 // first three bytes along an axis, so every voxel lies between them. False
-// when the placement has no voxel or some placed position leaves 32 bits,
-// where only voxel by voxel is exact.
+// when the placement has no voxel.
 bool placed_corners(const vox_model_placement& placed, std::int32_t (&corners)[2][3]) {
   // Bytes of records with colour 0 (no voxel) are pushed to the far ends,
   // so that the loop has no branch.
@@ -414,15 +412,11 @@ bool placed_corners(const vox_model_placement& placed, std::int32_t (&corners)[2
   if (colours == 0) return false;
   for (int axis = 0; axis < 3; ++axis) {
     const std::size_t column = placed.column[axis];
-    const unsigned char end_bytes[2] = {low[column], high[column]};
-    for (int i = 0; i < 2; ++i) {
-      const std::int64_t at = placed.base[axis] + placed.sign[axis] * end_bytes[i];
-      if (at < std::numeric_limits<std::int32_t>::min() ||
-          at > std::numeric_limits<std::int32_t>::max()) {
-        return false;
-      }
-      corners[i][axis] = static_cast<std::int32_t>(at);
-    }
+    // Within 32 bits, as every placed voxel is.
+    corners[0][axis] =
+        static_cast<std::int32_t>(placed.base[axis] + placed.sign[axis] * low[column]);
+    corners[1][axis] =
+        static_cast<std::int32_t>(placed.base[axis] + placed.sign[axis] * high[column]);
   }
   return true;
 }
@@ -432,11 +426,8 @@ class scene_box final : public vox_scene_visitor {
  public:
   void place(const vox_model_placement& placed) override {
     std::int32_t corners[2][3];
-    if (placed_corners(placed, corners)) {
-      for (const auto& corner : corners) box.add(cell_voxel{corner[0], corner[1], corner[2]});
-      return;
-    }
-    visit_placed_voxels(placed, [this](const cell_voxel& voxel) { box.add(voxel); });
+    if (!placed_corners(placed, corners)) return;
+    for (const auto& corner : corners) box.add(cell_voxel{corner[0], corner[1], corner[2]});
   }
   voxel_box box;
 };
@@ -450,19 +441,9 @@ class scene_grid final : public vox_scene_visitor {
       : grid_(grid), first_(first), count_(last - first) {}
 
   void place(const vox_model_placement& placed) override {
-    std::uint32_t* const cells = grid_.cells.data();
-    std::int32_t corners[2][3];
-    if (!placed_corners(placed, corners)) {
-      visit_placed_voxels(placed, [&](const cell_voxel& voxel) {
-        const std::size_t at = cell_index(grid_, voxel);
-        if (at - first_ >= count_) return;
-        added_ += cells[at] == 0;
-        cells[at] = cell_value(voxel);
-      });
-      return;
-    }
-    // Within 32 bits a record's cell is an affine function of its bytes:
-    // the cell of bytes 0, 0, 0 plus a step for each byte.
+    // A record's cell is an affine function of its bytes, every placed
+    // position being within 32 bits: the cell of bytes 0, 0, 0 plus a step
+    // for each byte.
     const auto row = static_cast<std::int64_t>(grid_.size_x);
     const std::int64_t strides[3] = {1, row * grid_.size_z, row};  // x, y, z
     const std::int64_t mins[3] = {grid_.min_x, grid_.min_y, grid_.min_z};
@@ -477,6 +458,7 @@ class scene_grid final : public vox_scene_visitor {
       const std::array<std::uint8_t, 3>& rgb = placed.palette[colour];
       values[colour] = cell_value(cell_voxel{0, 0, 0, rgb[0], rgb[1], rgb[2]});
     }
+    std::uint32_t* const cells = grid_.cells.data();
     std::size_t added = 0;
     const unsigned char* const end = placed.records + std::size_t{4} * placed.record_count;
     for (const unsigned char* record = placed.records; record != end; record += 4) {

@@ -113,19 +113,14 @@ inline std::uint32_t cell_value(const cell_voxel& voxel) {
   return filled_cell | std::uint32_t{voxel.r} << 16 | std::uint32_t{voxel.g} << 8 | voxel.b;
 }
 
-/// The index in `cells` of the cell of a voxel that lies in the grid's box.
-inline std::size_t cell_index(const voxel_grid& grid, const cell_voxel& voxel) {
-  const auto row = static_cast<std::size_t>(grid.size_x);
-  const std::size_t layer = row * static_cast<std::size_t>(grid.size_z);
-  return static_cast<std::size_t>(voxel.y - grid.min_y) * layer +
-         static_cast<std::size_t>(voxel.z - grid.min_z) * row +
-         static_cast<std::size_t>(voxel.x - grid.min_x);
-}
-
 /// Puts a voxel that lies in the grid's box into its cell; of two voxels on
 /// one cell the later wins.
 inline void put_voxel(voxel_grid& grid, const cell_voxel& voxel) {
-  std::uint32_t& cell = grid.cells[cell_index(grid, voxel)];
+  const auto row = static_cast<std::size_t>(grid.size_x);
+  const std::size_t layer = row * static_cast<std::size_t>(grid.size_z);
+  std::uint32_t& cell = grid.cells[static_cast<std::size_t>(voxel.y - grid.min_y) * layer +
+                                   static_cast<std::size_t>(voxel.z - grid.min_z) * row +
+                                   static_cast<std::size_t>(voxel.x - grid.min_x)];
   if (cell == 0) ++grid.voxel_count;
   cell = cell_value(voxel);
 }
