@@ -509,9 +509,9 @@ void fill_grid(std::string_view scene, voxel_grid& grid, bool in_two) {
 }
 
 // Reads a .vox input into its grid of placed cells; false when it cannot be
-// read or is too large (result.failure says why). The scene is walked twice,
-// for the box and then for the cells, so that the voxels are never kept on
-// their own.
+// read or is too large (result.failure says why). The scene is walked for
+// the box and then for the cells (by each of the threads that fill the grid),
+// so that the voxels are never kept on their own.
 bool read_vox_grid(const conversion_request& request, conversion_result& result, voxel_grid& grid) {
   scene_box bounds;
   const vox_read_result read = read_vox_scene(request.text, bounds);
