@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 #include <stb_image.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <limits>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "preview/png.h"
@@ -276,10 +278,20 @@ TEST(FastZlib, InflatesBackToItsInput) {
     }
   }
   inputs.push_back(rows);
+  // Long enough to be compressed in two halves with two threads: rows that
+  // repeat and change, so that matches run up to the split and reach back
+  // across it.
+  std::vector<unsigned char> halves(rows);
+  while (halves.size() < (std::size_t{1} << 20) + 5000) {
+    halves.insert(halves.end(), rows.begin(), rows.begin() + 1201 * 5);
+    halves.insert(halves.end(), noise.begin(), noise.begin() + 1201);
+  }
+  inputs.push_back(halves);
   for (const auto& input : inputs) {
-    for (std::size_t far : {std::size_t{4}, std::size_t{1201}, std::size_t{32768}}) {
-      const std::string stream = fast_zlib(input.data(), input.size(), 4, far);
-      EXPECT_EQ(inflate(stream), input) << input.size() << " far " << far;
+    for (const auto& [far, threads] :
+         {std::pair<std::size_t, int>{4, 1}, {1201, 1}, {32768, 1}, {1201, 2}, {4, 2}}) {
+      const std::string stream = fast_zlib(input.data(), input.size(), 4, far, threads);
+      EXPECT_EQ(inflate(stream), input) << input.size() << " far " << far << " threads " << threads;
       // The check at the end, which the reader here does not look at, by
       // its definition: two sums modulo 65521, the second of the first.
       std::uint32_t a = 1;
@@ -324,6 +336,44 @@ TEST(EncodePng, ReadsBackToThePicture) {
   fill_rect(wide, 100, 1, 5000, 1, blue, 100);
   expect_png_reads_back(wide);
   EXPECT_TRUE(encode_png(rgba_image{}).empty());
+}
+
+// The rows are filtered in the picture's own memory when it has room for
+// one byte a row more, and in memory of their own when not; a large picture
+// may be compressed on two threads. The file is the same every way.
+TEST(EncodePng, SameFileWhereverTheRowsAreFiltered) {
+  rgba_image image = make_image(700, 500, green);
+  std::uint32_t state = 99;
+  for (int y = 0; y < image.height; y += 3) {
+    for (int x = 0; x < image.width; x += 1 + y % 7) {
+      state = state * 1103515245u + 12345u;
+      fill_rect(image, x, y, 1 + x % 3, 1 + y % 4,
+                rgb_colour{static_cast<std::uint8_t>(state >> 24),
+                           static_cast<std::uint8_t>(state >> 16), 40});
+    }
+  }
+  const rgba_image kept = image;  // a copy has no room to spare
+  ASSERT_GE(image.pixels.capacity(), image.pixels.size() + 500);
+  const auto with_room = [&kept] {
+    rgba_image copy = make_image(kept.width, kept.height, green);
+    std::copy(kept.pixels.begin(), kept.pixels.end(), copy.pixels.begin());
+    return copy;
+  };
+  EXPECT_EQ(encode_png(std::move(image)), encode_png(kept));
+  const std::string halves = encode_png(kept, 2);
+  EXPECT_EQ(encode_png(with_room(), 2), halves);
+  EXPECT_EQ(encode_png(with_room(), 1), halves);
+  expect_png_reads_back(kept);
+  // Decoded by a reader of its own, the two-thread file is the picture.
+  int width = 0;
+  int height = 0;
+  int channels = 0;
+  unsigned char* pixels =
+      stbi_load_from_memory(reinterpret_cast<const unsigned char*>(halves.data()),
+                            static_cast<int>(halves.size()), &width, &height, &channels, 4);
+  ASSERT_NE(pixels, nullptr);
+  EXPECT_TRUE(std::equal(kept.pixels.begin(), kept.pixels.end(), pixels));
+  stbi_image_free(pixels);
 }
 
 }  // namespace

@@ -144,7 +144,7 @@ class picture_drawing {
 
   void start() {
     try {
-      thread_ = std::thread([this] { draw(); });
+      thread_ = std::thread([this] { draw(2); });
     } catch (const std::system_error&) {
       // Drawn when asked for.
     }
@@ -152,7 +152,7 @@ class picture_drawing {
 
   const std::string& png() {
     finish();
-    if (!drawn_) draw();
+    if (!drawn_) draw(1);
     return png_;
   }
 
@@ -161,7 +161,9 @@ class picture_drawing {
     if (thread_.joinable()) thread_.join();
   }
 
-  void draw() {
+  // With `threads` 2, the picture may take a second thread to compress
+  // itself: by then the run's own work is mostly done.
+  void draw(int threads) {
     drawn_ = true;
     try {
       const std::vector<cell_voxel> placed =
@@ -171,7 +173,7 @@ class picture_drawing {
       picture.model = &placed;
       picture.compare = compared_;
       picture.title = picture_title(line_, placed.size());
-      png_ = encode_png(render_preview(picture));
+      png_ = encode_png(render_preview(picture), threads);
     } catch (const std::bad_alloc&) {
       png_.clear();
     }

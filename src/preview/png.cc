@@ -5,8 +5,11 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <string>
+#include <system_error>
+#include <thread>
 
 namespace cubewright {
 namespace {
@@ -162,27 +165,40 @@ std::uint32_t adler32(const unsigned char* data, std::size_t size) {
   return b << 16 | a;
 }
 
-}  // namespace
+// Room for the stream of `size` bytes whatever they hold: at most 9 bits a
+// byte, plus the header, the ends of two blocks and the check.
+std::size_t zlib_room(std::size_t size) { return size / 8 * 9 + 64; }
 
-std::string fast_zlib(const unsigned char* data, std::size_t size, std::size_t near,
-                      std::size_t far) {
+// The Adler-32 check of two pieces of data one after the other, from the
+// checks of each and the length of the second: every byte of the second
+// piece also adds the first piece's sum, less the 1 it starts from, to b.
+std::uint32_t joined_adler32(std::uint32_t first, std::uint32_t second, std::size_t second_size) {
+  constexpr std::uint64_t modulus = 65521;
+  const std::uint64_t a1 = first & 0xFFFF;
+  const std::uint64_t a2 = second & 0xFFFF;
+  const std::uint64_t a = (a1 + a2 + modulus - 1) % modulus;
+  const std::uint64_t b =
+      ((first >> 16) + (second >> 16) + second_size % modulus * ((a1 + modulus - 1) % modulus)) %
+      modulus;
+  return static_cast<std::uint32_t>(b << 16 | a);
+}
+
+// Writes data[from, to) as a block with fixed codes from where `writer`
+// stands, and returns where the block ends. Matches reach back before `from`, at most `far`
+// bytes, and never past `to`. The last block ends the stream; any other is
+// followed by an empty stored block, which ends on a whole byte, so that
+// the next block can be written on its own.
+unsigned char* write_block(bit_writer writer, const unsigned char* data, std::size_t from,
+                           std::size_t to, std::size_t near, std::size_t far, bool last) {
   const code_tables& t = tables();
-  // At most 9 bits a byte, plus the header, the block's end and the check.
-  // Left uninitialised: a picture compresses to a fraction of that room,
-  // and memory is only paid for where it is written.
-  const std::unique_ptr<unsigned char[]> room(new unsigned char[size / 8 * 9 + 64]);
-  unsigned char* const start = room.get();
-  start[0] = 0x78;  // deflate, 32 KiB window
-  start[1] = 0x01;  // fastest, and the header check
-  bit_writer writer{start + 2};
-  writer.put({0x3, 3});  // the last block, fixed codes
+  writer.put({last ? 0x3u : 0x2u, 3});  // fixed codes, and whether last
   const code near_code = distance_code(near);
   const code far_code = distance_code(far);
-  std::size_t at = 0;
-  while (at < size) {
+  std::size_t at = from;
+  while (at < to) {
     // A match is worth its codes from four bytes on; most positions of a
     // busy picture have none, and one comparison each tells.
-    const bool can_match = size - at >= 4;
+    const bool can_match = to - at >= 4;
     const bool near_starts =
         can_match && at >= near && load32(data + at) == load32(data + at - near);
     const bool far_starts = can_match && at >= far && load32(data + at) == load32(data + at - far);
@@ -191,7 +207,7 @@ std::string fast_zlib(const unsigned char* data, std::size_t size, std::size_t n
       ++at;
       continue;
     }
-    const std::size_t limit = std::min<std::size_t>(258, size - at);
+    const std::size_t limit = std::min<std::size_t>(258, to - at);
     const std::size_t with_near = near_starts ? match_length(data, at, near, limit) : 0;
     const std::size_t with_far =
         far_starts && with_near < limit ? match_length(data, at, far, limit) : 0;
@@ -201,33 +217,130 @@ std::string fast_zlib(const unsigned char* data, std::size_t size, std::size_t n
     at += best;
   }
   writer.put(t.end_of_block);
+  if (!last) writer.put({0x0, 3});  // a stored block, not the last
   writer.flush();
-  std::string out(reinterpret_cast<const char*>(start),
-                  static_cast<std::size_t>(writer.next - start));
-  const std::uint32_t check = adler32(data, size);
-  for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<char>(check >> shift));
-  return out;
+  if (!last) {
+    // Its length, 0, and the length's complement.
+    static constexpr unsigned char lengths[4] = {0x00, 0x00, 0xFF, 0xFF};
+    writer.next = std::copy(std::begin(lengths), std::end(lengths), writer.next);
+  }
+  return writer.next;
+}
+
+// Data this long or longer is compressed in two halves, side by side when
+// two threads may be used: below it, starting a thread costs more than
+// half the work saves. Either way the stream is the same.
+constexpr std::size_t min_split_size = std::size_t{1} << 20;
+
+// Writes the stream fast_zlib describes into `start`, which has zlib_room
+// bytes; returns its length.
+std::size_t write_zlib(unsigned char* const start, const unsigned char* data, std::size_t size,
+                       std::size_t near, std::size_t far, int threads) {
+  start[0] = 0x78;  // deflate, 32 KiB window
+  start[1] = 0x01;  // fastest, and the header check
+  // Where the second half starts: a multiple of `far`, which for a picture
+  // is a row start.
+  const std::size_t split = size >= min_split_size ? size / 2 / far * far : 0;
+  unsigned char* end = nullptr;
+  std::uint32_t check = 0;
+  if (split == 0) {
+    end = write_block(bit_writer{start + 2}, data, 0, size, near, far, true);
+    check = adler32(data, size);
+  } else {
+    // The first half goes straight into place; the second, whose place is
+    // known only when the first is done, is copied on after it.
+    const std::unique_ptr<unsigned char[]> rest(new unsigned char[zlib_room(size - split)]);
+    unsigned char* first_end = nullptr;
+    std::uint32_t first_check = 0;
+    const auto first_half = [&] {
+      first_end = write_block(bit_writer{start + 2}, data, 0, split, near, far, false);
+      first_check = adler32(data, split);
+    };
+    std::thread helper;
+    try {
+      if (threads > 1) helper = std::thread(first_half);
+    } catch (const std::system_error&) {
+      // Written below.
+    }
+    if (!helper.joinable()) first_half();
+    const unsigned char* const rest_end =
+        write_block(bit_writer{rest.get()}, data, split, size, near, far, true);
+    const std::uint32_t rest_check = adler32(data + split, size - split);
+    if (helper.joinable()) helper.join();
+    const auto rest_size = static_cast<std::size_t>(rest_end - rest.get());
+    std::memcpy(first_end, rest.get(), rest_size);
+    end = first_end + rest_size;
+    check = joined_adler32(first_check, rest_check, size - split);
+  }
+  for (int shift = 24; shift >= 0; shift -= 8) *end++ = static_cast<unsigned char>(check >> shift);
+  return static_cast<std::size_t>(end - start);
+}
+
+}  // namespace
+
+std::string fast_zlib(const unsigned char* data, std::size_t size, std::size_t near,
+                      std::size_t far, int threads) {
+  // Left uninitialised: a picture compresses to a fraction of that room,
+  // and memory is only paid for where it is written.
+  const std::unique_ptr<unsigned char[]> room(new unsigned char[zlib_room(size)]);
+  const std::size_t length = write_zlib(room.get(), data, size, near, far, threads);
+  return std::string(reinterpret_cast<const char*>(room.get()), length);
 }
 
 }  // namespace cubewright
 
 // stb_image_write filters the rows and hands the result to the compressor
-// above; the compressor needs to know how long a row is to find the row above.
+// above, which writes straight into memory that stb then owns; it needs to
+// know how long a row is to find the row above. stb asks for its memory
+// through the hooks below. While a picture is encoded, `lent` is the
+// picture's own memory, for stb's filtered rows and then for the file: see
+// encode_png.
 namespace {
 thread_local std::size_t row_bytes_in_progress = 0;
+thread_local int threads_in_progress = 1;
+
+struct lent_memory {
+  unsigned char* start = nullptr;
+  std::size_t size = 0;
+  bool taken = false;
+};
+thread_local lent_memory lent;
+
+void* stb_malloc(std::size_t size) {
+  if (lent.start != nullptr && !lent.taken && size <= lent.size) {
+    lent.taken = true;
+    return lent.start;
+  }
+  return std::malloc(size);
+}
+
+void stb_free(void* block) {
+  if (block != nullptr && block == lent.start) {
+    lent.taken = false;
+    return;
+  }
+  std::free(block);
+}
+
+// Only stb's own compressor grows memory, and it is not used.
+[[maybe_unused]] void* stb_realloc(void* block, std::size_t size) {
+  return block != nullptr && block == lent.start ? nullptr : std::realloc(block, size);
+}
 
 unsigned char* compress_for_stb(unsigned char* data, int data_len, int* out_len, int) {
+  const std::size_t size = static_cast<std::size_t>(data_len);
   const std::size_t row = row_bytes_in_progress;
-  const std::string stream = cubewright::fast_zlib(data, static_cast<std::size_t>(data_len), 4,
-                                                   row >= 4 && row <= 32768 ? row : 4);
-  auto* copy = static_cast<unsigned char*>(std::malloc(stream.size()));
-  if (copy == nullptr) return nullptr;
-  std::copy(stream.begin(), stream.end(), copy);
-  *out_len = static_cast<int>(stream.size());
-  return copy;
+  auto* stream = static_cast<unsigned char*>(stb_malloc(cubewright::zlib_room(size)));
+  if (stream == nullptr) return nullptr;
+  *out_len = static_cast<int>(cubewright::write_zlib(
+      stream, data, size, 4, row >= 4 && row <= 32768 ? row : 4, threads_in_progress));
+  return stream;
 }
 }  // namespace
 
+#define STBIW_MALLOC(size) stb_malloc(size)
+#define STBIW_FREE(block) stb_free(block)
+#define STBIW_REALLOC(block, size) stb_realloc(block, size)
 #define STBIW_ZLIB_COMPRESS compress_for_stb
 #define STBI_WRITE_NO_STDIO
 #define STB_IMAGE_WRITE_STATIC
@@ -236,20 +349,37 @@ unsigned char* compress_for_stb(unsigned char* data, int data_len, int* out_len,
 
 namespace cubewright {
 
-std::string encode_png(const rgba_image& image) {
+std::string encode_png(rgba_image image, int threads) {
   if (image.width <= 0 || image.height <= 0) return {};
   // Rows go unfiltered: the compressor finds the repeats a filter would
   // expose, the pixel before and the row above, by itself and faster.
   static const bool unfiltered = (stbi_write_force_png_filter = 0, true);
   static_cast<void>(unfiltered);
+  struct lending_ends {
+    ~lending_ends() { lent = {}; }
+  } lending;
+  const std::size_t bytes = image.pixels.size();
+  const auto rows = static_cast<std::size_t>(image.height);
+  const unsigned char* pixels = image.pixels.data();
+  if (image.pixels.capacity() >= bytes + rows) {
+    // The pixels move one byte a row further on, and stb writes each
+    // filtered row, a byte longer than the row, where the rows were: row j
+    // goes to j * (width * 4 + 1), which ends before row j + 1 starts, and
+    // stb copies a row out before it writes its filtered form. So the
+    // picture's memory, already paid for, holds the filtered rows.
+    image.pixels.resize(bytes + rows);
+    std::memmove(image.pixels.data() + rows, image.pixels.data(), bytes);
+    lent = {image.pixels.data(), image.pixels.size(), false};
+    pixels = image.pixels.data() + rows;
+  }
   row_bytes_in_progress = static_cast<std::size_t>(image.width) * 4 + 1;
+  threads_in_progress = threads;
   int size = 0;
-  unsigned char* bytes = stbi_write_png_to_mem(image.pixels.data(), image.width * 4, image.width,
-                                               image.height, 4, &size);
-  if (bytes == nullptr) return {};
-  std::string png(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(size));
-  std::free(bytes);
-  return png;
+  unsigned char* file =
+      stbi_write_png_to_mem(pixels, image.width * 4, image.width, image.height, 4, &size);
+  if (file == nullptr) return {};
+  const std::unique_ptr<unsigned char, void (*)(void*)> owned(file, stb_free);
+  return std::string(reinterpret_cast<const char*>(file), static_cast<std::size_t>(size));
 }
 
 }  // namespace cubewright

@@ -45,6 +45,8 @@ rgba_image make_image(int width, int height, rgb_colour background) {
   image.height = std::max(height, 0);
   const std::size_t count =
       static_cast<std::size_t>(image.width) * static_cast<std::size_t>(image.height);
+  // One byte a row to spare: the PNG encoder filters the rows in place.
+  image.pixels.reserve(count * 4 + static_cast<std::size_t>(image.height));
   image.pixels.resize(count * 4);
   const std::uint8_t pixel[4] = {background.r, background.g, background.b, 255};
   std::uint8_t* p = image.pixels.data();

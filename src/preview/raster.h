@@ -8,7 +8,8 @@
 
 namespace cubewright {
 
-/// A picture of the given size, every pixel opaque in `background`.
+/// A picture of the given size, every pixel opaque in `background`, with
+/// room for one byte a row more (see encode_png).
 rgba_image make_image(int width, int height, rgb_colour background);
 
 /// The colour of one pixel, which must lie inside the picture.
