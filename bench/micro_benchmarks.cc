@@ -139,6 +139,22 @@ void preview_cells(benchmark::State& state) {
 }
 BENCHMARK(preview_cells)->Unit(benchmark::kMillisecond);
 
+// The same cells gathered into a sketch as they go by, as a picture drawn
+// alone takes them.
+void preview_sketch_cells(benchmark::State& state) {
+  static const std::string text = cubewright_bench::model_text(128);
+  const cell_box box = *exported_grid_cells(text, model_placement{});
+  for (auto _ : state) {
+    preview_sketch sketch(box.low, box.high);
+    for_each_exported_cell(
+        text, model_placement{},
+        [&sketch](const cell_voxel* cells, std::size_t count) { sketch.add(cells, count); });
+    benchmark::DoNotOptimize(sketch.added());
+  }
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(text.size()));
+}
+BENCHMARK(preview_sketch_cells)->Unit(benchmark::kMillisecond);
+
 void preview_render(benchmark::State& state) {
   const preview_request request{&preview_model(), nullptr, "model-128.csv"};
   for (auto _ : state) benchmark::DoNotOptimize(render_preview(request));

@@ -13,11 +13,13 @@
 #include <optional>
 #include <random>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/conversion.h"
 #include "app/platform.h"
 #include "csv_input/token_list.h"
+#include "preview/preview.h"
 #include "support/files.h"
 #include "voxel_model/cell_walk.h"
 #include "voxel_model/format_number.h"
@@ -144,6 +146,37 @@ std::vector<cell_voxel> plain_drawn_cells(const std::string& text,
   return cells;
 }
 
+// A picture drawn alone takes an export's cells as they go by and keeps
+// what it shows: the same picture as from all the cells. A text with more
+// cells than its grid spoils the sketch, which is then not drawn.
+void expect_sketch_draws(std::string_view text, const model_placement& placement,
+                         const std::vector<cell_voxel>& cells) {
+  const std::optional<cell_box> box = exported_grid_cells(text, placement);
+  ASSERT_TRUE(box);
+  if (!preview_sketch::fits(box->low, box->high)) return;
+  preview_sketch sketch(box->low, box->high);
+  std::size_t handed = 0;
+  for_each_exported_cell(text, placement, [&](const cell_voxel* some, std::size_t count) {
+    sketch.add(some, count);
+    handed += count;
+  });
+  ASSERT_EQ(handed, cells.size());
+  const bool outside = std::any_of(cells.begin(), cells.end(), [&](const cell_voxel& c) {
+    const std::int32_t at[3] = {c.x, c.y, c.z};
+    for (int a = 0; a < 3; ++a) {
+      if (at[a] < box->low[a] || at[a] > box->high[a]) return true;
+    }
+    return false;
+  });
+  ASSERT_EQ(sketch.spoilt(), outside) << testing::PrintToString(text);
+  if (outside) return;
+  EXPECT_EQ(sketch.added(), cells.size());
+  const preview_request whole{&cells, nullptr, "t"};
+  const preview_request sketched{nullptr, nullptr, "t", &sketch};
+  EXPECT_TRUE(render_preview(whole).pixels == render_preview(sketched).pixels)
+      << testing::PrintToString(text);
+}
+
 TEST(CellWalkShortcuts, WriteWhatThePlainRulesWrite) {
   // Exported cells with every separator and line end, rows of empty cells
   // (which the walk compares whole), cells that only look exported, and
@@ -190,10 +223,11 @@ TEST(CellWalkShortcuts, WriteWhatThePlainRulesWrite) {
         << testing::PrintToString(text);
     // And the cells the picture draws.
     if (document) {
-      ASSERT_TRUE(
-          same_cells(read_model_cells(text, content_kind::sproxel_csv, "", placement).placed,
-                     plain_drawn_cells(text, placement)))
+      const std::vector<cell_voxel> cells =
+          read_model_cells(text, content_kind::sproxel_csv, "", placement).placed;
+      ASSERT_TRUE(same_cells(cells, plain_drawn_cells(text, placement)))
           << testing::PrintToString(text);
+      if (n % 20 == 0) expect_sketch_draws(text, placement, cells);
     }
   }
 }

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <limits>
+#include <random>
 #include <string>
 #include <utility>
 #include <vector>
@@ -243,6 +244,82 @@ TEST(PreviewEdgeCases, TitleOfAnyBytesIsWritten) {
     for (int x = 0; x < 400; ++x) dark += pixel_at(p.image, x, y).r < 60;
   }
   EXPECT_GT(dark, 100);
+}
+
+// A model's sketch, its voxels added a few at a time.
+preview_sketch sketch_of(const std::vector<cell_voxel>& voxels, const std::int32_t (&low)[3],
+                         const std::int32_t (&high)[3]) {
+  preview_sketch sketch(low, high);
+  for (std::size_t at = 0; at < voxels.size(); at += 7) {
+    sketch.add(voxels.data() + at, std::min<std::size_t>(7, voxels.size() - at));
+  }
+  return sketch;
+}
+
+TEST(PreviewSketch, DrawsWhatTheWholeModelDraws) {
+  // Voxels in part of a larger box, some on one cell in several colours, in
+  // boxes on both sides of the origin and away from it.
+  std::mt19937 random(41);
+  const std::int32_t corners[][3] = {{0, 0, 0}, {-40, 5, -3}, {100, -150, 20}, {-7, -7, -7}};
+  for (const auto& corner : corners) {
+    for (int n = 0; n < 6; ++n) {
+      const std::int32_t low[3] = {corner[0], corner[1], corner[2]};
+      const std::int32_t high[3] = {corner[0] + 30, corner[1] + 12, corner[2] + 25};
+      ASSERT_TRUE(preview_sketch::fits(low, high));
+      std::vector<cell_voxel> model;
+      const int count = n == 0 ? 0 : static_cast<int>(random() % 600);
+      for (int i = 0; i < count; ++i) {
+        const cell_voxel v{
+            low[0] + 3 + static_cast<std::int32_t>(random() % 20),
+            low[1] + static_cast<std::int32_t>(random() % 13),
+            low[2] + 2 + static_cast<std::int32_t>(random() % static_cast<unsigned>(n + 3)),
+            static_cast<std::uint8_t>(random()),
+            static_cast<std::uint8_t>(random()),
+            static_cast<std::uint8_t>(random() % 4)};
+        model.push_back(v);
+      }
+      const preview_sketch sketch = sketch_of(model, low, high);
+      EXPECT_FALSE(sketch.spoilt());
+      EXPECT_EQ(sketch.added(), model.size());
+      preview_request whole{&model, nullptr, "t"};
+      preview_request sketched{nullptr, nullptr, "t", &sketch};
+      const preview_layout a = layout_preview(whole);
+      const preview_layout b = layout_preview(sketched);
+      EXPECT_EQ(a.width, b.width);
+      EXPECT_EQ(a.height, b.height);
+      EXPECT_EQ(b.cells_per_bin, 1);
+      EXPECT_TRUE(render_preview(whole).pixels == render_preview(sketched).pixels)
+          << "corner " << corner[0] << " model of " << model.size();
+    }
+  }
+}
+
+TEST(PreviewSketch, FitsWhatIsDrawnOneCellABinAndTakesNothingOutsideItsBox) {
+  // The frame holds the origin and two cells around everything: 400 cells
+  // wide at most for one cell a bin.
+  const std::int32_t low[3] = {0, -10, 3};
+  const std::int32_t fitting[3] = {395, 10, 3};
+  const std::int32_t too_wide[3] = {396, 10, 3};
+  EXPECT_TRUE(preview_sketch::fits(low, fitting));
+  EXPECT_FALSE(preview_sketch::fits(low, too_wide));
+  const std::int32_t far_low[3] = {1000, 0, 0};
+  const std::int32_t far_high[3] = {1010, 0, 0};
+  EXPECT_FALSE(preview_sketch::fits(far_low, far_high));  // 1,015 cells with the origin
+  EXPECT_FALSE(preview_sketch::fits(fitting, low));       // no cell at all
+  for (const auto* high : {&fitting, &too_wide}) {
+    const std::vector<cell_voxel> ends = {voxel(0, -10, 3, red), voxel((*high)[0], 10, 3, blue)};
+    EXPECT_EQ(draw(ends).layout.cells_per_bin, high == &fitting ? 1 : 2);
+  }
+
+  preview_sketch sketch(low, fitting);
+  const std::vector<cell_voxel> inside = {voxel(0, 0, 3, red), voxel(395, 10, 3, blue)};
+  sketch.add(inside.data(), inside.size());
+  EXPECT_FALSE(sketch.spoilt());
+  const std::vector<cell_voxel> outside = {voxel(5, 5, 3, red), voxel(5, 5, 4, red)};
+  sketch.add(outside.data(), outside.size());
+  EXPECT_TRUE(sketch.spoilt());
+  sketch.add(inside.data(), inside.size());
+  EXPECT_EQ(sketch.added(), 2u);
 }
 
 std::vector<unsigned char> inflate(const std::string& stream) {

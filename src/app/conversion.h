@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -135,6 +136,22 @@ cell_voxel drawn_cell(const voxel_record& record);
 conversion_result read_model_cells(std::string_view text, content_kind input,
                                    const std::string& path,
                                    const model_placement& placement = model_placement());
+
+/// The cells an export's grid covers once placed, inclusive: where the
+/// cells of its voxels lie, unless it holds more cells than its grid. None
+/// when the text has no grid header.
+struct cell_box {
+  std::int32_t low[3] = {0, 0, 0};
+  std::int32_t high[3] = {0, 0, 0};
+};
+std::optional<cell_box> exported_grid_cells(std::string_view text,
+                                            const model_placement& placement);
+
+/// Hands the cells of an export's voxels, placed and in file order, to
+/// `take` a few hundred at a time: what read_model_cells keeps, for a caller
+/// that need not keep them. Nothing when the text has no grid header.
+void for_each_exported_cell(std::string_view text, const model_placement& placement,
+                            const std::function<void(const cell_voxel*, std::size_t)>& take);
 
 /// The message for a CSV input without a grid header.
 std::string grid_size_failure(const std::string& path);

@@ -166,17 +166,39 @@ class picture_drawing {
   void draw(int threads) {
     drawn_ = true;
     try {
-      const std::vector<cell_voxel> placed =
-          read_model_cells(request_.text, request_.input, request_.input_path, request_.placement)
-              .placed;
       preview_request picture;
-      picture.model = &placed;
-      picture.compare = compared_;
-      picture.title = picture_title(line_, placed.size());
+      std::vector<cell_voxel> placed;
+      std::size_t count = 0;
+      const std::optional<preview_sketch> sketched = sketch();
+      if (sketched) {
+        picture.sketch = &*sketched;
+        count = sketched->added();
+      } else {
+        placed =
+            read_model_cells(request_.text, request_.input, request_.input_path, request_.placement)
+                .placed;
+        picture.model = &placed;
+        picture.compare = compared_;
+        count = placed.size();
+      }
+      picture.title = picture_title(line_, count);
       png_ = encode_png(render_preview(picture), threads);
     } catch (const std::bad_alloc&) {
       png_.clear();
     }
+  }
+
+  // Of an export drawn alone, only what the picture shows is kept, found as
+  // its cells go by. None when the export cannot be drawn that way.
+  std::optional<preview_sketch> sketch() const {
+    if (request_.input != content_kind::sproxel_csv || compared_ != nullptr) return std::nullopt;
+    const std::optional<cell_box> box = exported_grid_cells(request_.text, request_.placement);
+    if (!box || !preview_sketch::fits(box->low, box->high)) return std::nullopt;
+    preview_sketch seen(box->low, box->high);
+    for_each_exported_cell(request_.text, request_.placement,
+                           [&seen](const cell_voxel* cells, std::size_t n) { seen.add(cells, n); });
+    if (seen.spoilt()) return std::nullopt;
+    return seen;
   }
 
   const command_line& line_;

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstddef>
 #include <limits>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -248,10 +249,6 @@ pixel_rect origin_pixel(const preview_layout& layout, preview_panel panel) {
       1};
 }
 
-preview_layout layout_preview(const preview_request& request) {
-  return layout_for(request, bounds_of(request.model), bounds_of(request.compare));
-}
-
 pixel_rect cell_pixels(const preview_layout& layout, preview_panel panel, std::int32_t x,
                        std::int32_t y, std::int32_t z) {
   const std::int64_t bin[3] = {bin_of(layout, 0, x), bin_of(layout, 1, y), bin_of(layout, 2, z)};
@@ -315,10 +312,26 @@ struct model_views {
   depth_buffer lattice;
   std::int32_t low[3] = {0, 0, 0};  // bins the model covers, for the depth shading
   std::int32_t high[3] = {0, 0, 0};
+
+  // Empty views of a frame `bins` wide.
+  void reset(const std::int64_t (&bins)[3]) {
+    const int nx = int_of(bins[0]);
+    const int ny = int_of(bins[1]);
+    const int nz = int_of(bins[2]);
+    flat[0].reset(nx, ny);
+    flat[1].reset(nz, ny);
+    flat[2].reset(nx, nz);
+    lattice.reset(nx + ny - 1, nz + ny - 1);
+    for (int a = 0; a < 3; ++a) {
+      low[a] = int_of(bins[a]);
+      high[a] = -1;
+    }
+  }
 };
 
+// Offers each voxel to every view. The voxels must lie in the layout's frame.
 template <bool whole_cells>
-void sort_into_views(const std::vector<cell_voxel>& voxels, const preview_layout& layout,
+void sort_into_views(const cell_voxel* voxels, std::size_t count, const preview_layout& layout,
                      model_views& views) {
   const int nx = int_of(layout.bins[0]);
   const int ny = int_of(layout.bins[1]);
@@ -329,9 +342,10 @@ void sort_into_views(const std::vector<cell_voxel>& voxels, const preview_layout
     return static_cast<std::int32_t>(whole_cells ? offset : offset / per_bin);
   };
   const int lattice_columns = nx + ny - 1;
-  std::int32_t low[3] = {nx, ny, nz};
-  std::int32_t high[3] = {-1, -1, -1};
-  for (const cell_voxel& v : voxels) {
+  std::int32_t low[3] = {views.low[0], views.low[1], views.low[2]};
+  std::int32_t high[3] = {views.high[0], views.high[1], views.high[2]};
+  for (const cell_voxel* end = voxels + count; voxels != end; ++voxels) {
+    const cell_voxel& v = *voxels;
     const std::int32_t bx = bin(v.x, 0);
     const std::int32_t by = bin(v.y, 1);
     const std::int32_t bz = bin(v.z, 2);
@@ -361,18 +375,12 @@ void sort_into_views(const std::vector<cell_voxel>& voxels, const preview_layout
 
 model_views views_of(const std::vector<cell_voxel>* voxels, const preview_layout& layout) {
   model_views views;
-  const int nx = int_of(layout.bins[0]);
-  const int ny = int_of(layout.bins[1]);
-  const int nz = int_of(layout.bins[2]);
-  views.flat[0].reset(nx, ny);
-  views.flat[1].reset(nz, ny);
-  views.flat[2].reset(nx, nz);
-  views.lattice.reset(nx + ny - 1, nz + ny - 1);
+  views.reset(layout.bins);
   if (voxels == nullptr) return views;
   if (layout.cells_per_bin == 1) {
-    sort_into_views<true>(*voxels, layout, views);
+    sort_into_views<true>(voxels->data(), voxels->size(), layout, views);
   } else {
-    sort_into_views<false>(*voxels, layout, views);
+    sort_into_views<false>(voxels->data(), voxels->size(), layout, views);
   }
   return views;
 }
@@ -647,12 +655,156 @@ void paint_three_quarter_panel(rgba_image& image, const preview_layout& layout,
 
 }  // namespace
 
+struct preview_sketch::views {
+  preview_layout box;  // a frame of exactly the box, one cell a bin
+  model_views seen;
+};
+
+namespace {
+
+// The cells the model covers, from the views of its box.
+cell_bounds bounds_of(const preview_sketch::views& sketch) {
+  cell_bounds bounds;
+  if (sketch.seen.high[0] < sketch.seen.low[0]) return bounds;
+  bounds.empty = false;
+  for (int a = 0; a < 3; ++a) {
+    bounds.low[a] = sketch.box.frame_low[a] + sketch.seen.low[a];
+    bounds.high[a] = sketch.box.frame_low[a] + sketch.seen.high[a];
+  }
+  return bounds;
+}
+
+cell_bounds model_bounds(const preview_request& request) {
+  return request.sketch != nullptr ? bounds_of(request.sketch->seen()) : bounds_of(request.model);
+}
+
+// The views of a sketched model in the layout's frame. Each entry of the
+// sketch's views is a voxel: its spot in a view gives two of its cells, its
+// key the third. Those of all four views include the nearest of every line
+// of sight and the model's ends along every axis, so sorting them alone into
+// the frame's views gives the views of the whole model.
+model_views placed_views(const preview_sketch::views& sketch, const preview_layout& layout) {
+  model_views views;
+  views.reset(layout.bins);
+  const std::int64_t* low = sketch.box.frame_low;
+  const int ny = int_of(sketch.box.bins[1]);
+  const int nz = int_of(sketch.box.bins[2]);
+  std::array<cell_voxel, 512> gathered;
+  std::size_t count = 0;
+  const auto sort = [&] {
+    if (layout.cells_per_bin == 1) {
+      sort_into_views<true>(gathered.data(), count, layout, views);
+    } else {
+      sort_into_views<false>(gathered.data(), count, layout, views);
+    }
+    count = 0;
+  };
+  const auto take = [&](const depth_buffer& buffer, auto cell_of) {
+    for (int row = 0; row < buffer.rows; ++row) {
+      for (int column = 0; column < buffer.columns; ++column) {
+        const std::uint64_t entry = buffer.entries[buffer.index(column, row)];
+        if (entry == 0) continue;
+        std::int64_t cell[3];
+        cell_of(column, row, depth_buffer::key_of(entry), cell);
+        const rgb_colour c = depth_buffer::colour_of(entry);
+        gathered[count++] = {static_cast<std::int32_t>(low[0] + cell[0]),
+                             static_cast<std::int32_t>(low[1] + cell[1]),
+                             static_cast<std::int32_t>(low[2] + cell[2]),
+                             c.r,
+                             c.g,
+                             c.b};
+        if (count == gathered.size()) sort();
+      }
+    }
+  };
+  const model_views& seen = sketch.seen;
+  // The index of each view as sort_into_views works it out, undone.
+  take(seen.flat[0], [&](int column, int row, std::int32_t key, std::int64_t(&cell)[3]) {
+    cell[0] = column;
+    cell[1] = ny - 1 - row;
+    cell[2] = key;
+  });
+  take(seen.flat[1], [&](int column, int row, std::int32_t key, std::int64_t(&cell)[3]) {
+    cell[0] = key;
+    cell[1] = ny - 1 - row;
+    cell[2] = nz - 1 - column;
+  });
+  take(seen.flat[2], [&](int column, int row, std::int32_t key, std::int64_t(&cell)[3]) {
+    cell[0] = column;
+    cell[1] = key;
+    cell[2] = row;
+  });
+  take(seen.lattice, [&](int column, int row, std::int32_t key, std::int64_t(&cell)[3]) {
+    cell[0] = std::int64_t{column} + key - (ny - 1);
+    cell[1] = key;
+    cell[2] = std::int64_t{row} + key - (ny - 1);
+  });
+  sort();
+  return views;
+}
+
+}  // namespace
+
+bool preview_sketch::fits(const std::int32_t (&low)[3], const std::int32_t (&high)[3]) {
+  // The frame holds the origin as well as the model; see layout_for.
+  for (int a = 0; a < 3; ++a) {
+    if (low[a] > high[a]) return false;
+    const std::int64_t first = std::min<std::int64_t>(low[a], 0) - frame_margin;
+    const std::int64_t last = std::max<std::int64_t>(high[a], 0) + frame_margin;
+    if (last - first + 1 > max_bins) return false;
+  }
+  return true;
+}
+
+preview_sketch::preview_sketch(const std::int32_t (&low)[3], const std::int32_t (&high)[3])
+    : views_(std::make_unique<views>()) {
+  for (int a = 0; a < 3; ++a) {
+    views_->box.frame_low[a] = low[a];
+    views_->box.bins[a] = std::int64_t{high[a]} - low[a] + 1;
+  }
+  views_->seen.reset(views_->box.bins);
+}
+
+preview_sketch::preview_sketch(preview_sketch&&) noexcept = default;
+preview_sketch& preview_sketch::operator=(preview_sketch&&) noexcept = default;
+preview_sketch::~preview_sketch() = default;
+
+void preview_sketch::add(const cell_voxel* voxels, std::size_t count) {
+  if (spoilt_ || count == 0) return;
+  // A few hundred voxels at a time: their box is found without a branch.
+  std::int32_t low[3] = {voxels[0].x, voxels[0].y, voxels[0].z};
+  std::int32_t high[3] = {low[0], low[1], low[2]};
+  for (std::size_t i = 1; i < count; ++i) {
+    const cell_voxel& v = voxels[i];
+    low[0] = std::min(low[0], v.x);
+    low[1] = std::min(low[1], v.y);
+    low[2] = std::min(low[2], v.z);
+    high[0] = std::max(high[0], v.x);
+    high[1] = std::max(high[1], v.y);
+    high[2] = std::max(high[2], v.z);
+  }
+  const preview_layout& box = views_->box;
+  for (int a = 0; a < 3; ++a) {
+    if (low[a] < box.frame_low[a] || high[a] >= box.frame_low[a] + box.bins[a]) {
+      spoilt_ = true;
+      return;
+    }
+  }
+  sort_into_views<true>(voxels, count, box, views_->seen);
+  added_ += count;
+}
+
+preview_layout layout_preview(const preview_request& request) {
+  return layout_for(request, model_bounds(request), bounds_of(request.compare));
+}
+
 rgba_image render_preview(const preview_request& request) {
-  const cell_bounds model_bounds = bounds_of(request.model);
+  const cell_bounds model_cells = model_bounds(request);
   const cell_bounds compare_bounds = bounds_of(request.compare);
-  const preview_layout layout = layout_for(request, model_bounds, compare_bounds);
+  const preview_layout layout = layout_for(request, model_cells, compare_bounds);
   rgba_image image = make_image(layout.width, layout.height, background);
-  const model_views model = views_of(request.model, layout);
+  const model_views model = request.sketch != nullptr ? placed_views(request.sketch->seen(), layout)
+                                                      : views_of(request.model, layout);
   model_views compare_views;
   const model_views* compare = nullptr;
   if (request.compare != nullptr) {
@@ -663,8 +815,8 @@ rgba_image render_preview(const preview_request& request) {
   draw_text(image, gap, gap, request.title, text_colour, text_scale);
   const int line = text_line_height(text_scale);
   for (int p = 0; p < 4; ++p) {
-    const std::vector<std::string> lines = caption_lines(
-        static_cast<preview_panel>(p), model_bounds, compare_bounds, compare != nullptr);
+    const std::vector<std::string> lines = caption_lines(static_cast<preview_panel>(p), model_cells,
+                                                         compare_bounds, compare != nullptr);
     for (std::size_t i = 0; i < lines.size(); ++i) {
       draw_text(image, layout.captions[p].x, layout.captions[p].y + static_cast<int>(i) * line,
                 lines[i], i == 2 ? ghost_colour : text_colour, text_scale);

@@ -2,7 +2,9 @@
 // side, the top and three-quarter, with an optional second model as a ghost.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -11,14 +13,55 @@
 
 namespace cubewright {
 
-/// What to draw. The vectors are borrowed for the call; `model` must not be
-/// null, `compare` may be. Either may be empty or hold several voxels on one
-/// cell (one of them is drawn). The title is one line of text; bytes outside
-/// printable ASCII show as "?", and what does not fit in 1600 pixels is cut.
+class preview_sketch;
+
+/// What to draw. Everything is borrowed for the call. The model is `sketch`
+/// when given, and `compare` must then be null; otherwise it is `model`,
+/// which must not be null, and `compare` may be. Either vector may be empty
+/// or hold several voxels on one cell (one of them is drawn). The title is
+/// one line of text; bytes outside printable ASCII show as "?", and what
+/// does not fit in 1600 pixels is cut.
 struct preview_request {
   const std::vector<cell_voxel>* model = nullptr;
   const std::vector<cell_voxel>* compare = nullptr;
   std::string title;
+  const preview_sketch* sketch = nullptr;
+};
+
+/// Of a model read a few voxels at a time, the voxels the panels can show:
+/// in each panel, the nearest voxel of each line of sight. Drawn in place of
+/// the whole model they make the same picture, as long as the frame takes
+/// one cell a bin and no model is compared. So a large model need not be
+/// kept to be drawn (`preview_request::sketch`); its box must be known
+/// before its first voxel.
+class preview_sketch {
+ public:
+  /// Whether a model whose voxels all lie in cells `low`..`high` (inclusive)
+  /// is drawn one cell a bin when no model is compared, which a sketch needs.
+  static bool fits(const std::int32_t (&low)[3], const std::int32_t (&high)[3]);
+
+  /// An empty sketch of a box that fits.
+  preview_sketch(const std::int32_t (&low)[3], const std::int32_t (&high)[3]);
+  preview_sketch(preview_sketch&&) noexcept;
+  preview_sketch& operator=(preview_sketch&&) noexcept;
+  ~preview_sketch();
+
+  /// Takes voxels into account. One outside the box spoils the sketch: it
+  /// takes no more, and the model must be drawn whole.
+  void add(const cell_voxel* voxels, std::size_t count);
+  bool spoilt() const { return spoilt_; }
+
+  /// How many voxels were added.
+  std::size_t added() const { return added_; }
+
+  /// What the sketch holds, for render_preview.
+  struct views;
+  const views& seen() const { return *views_; }
+
+ private:
+  std::unique_ptr<views> views_;
+  std::size_t added_ = 0;
+  bool spoilt_ = false;
 };
 
 /// The four panels, laid out two by two in this order.
