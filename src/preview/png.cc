@@ -135,25 +135,32 @@ std::size_t match_length(const unsigned char* data, std::size_t at, std::size_t 
 }
 
 std::uint32_t adler32(const unsigned char* data, std::size_t size) {
-  std::uint32_t a = 1;
-  std::uint32_t b = 0;
+  std::uint64_t a = 1;
+  std::uint64_t b = 0;
   while (size > 0) {
-    // 5552 bytes is the most that cannot overflow b before the reduction.
+    // 5552 bytes is the most whose sums cannot overflow 32 bits below.
     const std::size_t block = std::min<std::size_t>(size, 5552);
-    std::size_t i = 0;
-    // Sixteen bytes at a time: b gains a sixteen times over and each byte
-    // once for every step left, so the sums need not wait on each other.
-    for (; i + 16 <= block; i += 16) {
-      std::uint32_t sum = 0;
-      std::uint32_t weighted = 0;
+    const std::size_t rows = block / 16;
+    // The block as rows of sixteen bytes, summed column by column, so that
+    // the compiler can add a whole row at once: `column` holds the sums of
+    // the columns and `running` the sums of those after each row. A byte in
+    // row j of `rows`, column k, adds to b once for each byte from it to
+    // the block's end: 16 * (rows - j) - k times.
+    std::uint32_t column[16] = {};
+    std::uint32_t running[16] = {};
+    for (std::size_t j = 0; j < rows; ++j) {
       for (std::size_t k = 0; k < 16; ++k) {
-        sum += data[i + k];
-        weighted += static_cast<std::uint32_t>(16 - k) * data[i + k];
+        column[k] += data[16 * j + k];
+        running[k] += column[k];
       }
-      b += 16 * a + weighted;
-      a += sum;
     }
-    for (; i < block; ++i) {
+    const std::size_t whole = 16 * rows;
+    b += whole * a;
+    for (std::size_t k = 0; k < 16; ++k) {
+      a += column[k];
+      b += 16 * std::uint64_t{running[k]} - k * std::uint64_t{column[k]};
+    }
+    for (std::size_t i = whole; i < block; ++i) {
       a += data[i];
       b += a;
     }
@@ -162,7 +169,7 @@ std::uint32_t adler32(const unsigned char* data, std::size_t size) {
     data += block;
     size -= block;
   }
-  return b << 16 | a;
+  return static_cast<std::uint32_t>(b << 16 | a);
 }
 
 // Room for the stream of `size` bytes whatever they hold: at most 9 bits a
