@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -10,6 +11,7 @@
 #include <string>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 namespace cubewright {
 namespace {
@@ -172,9 +174,33 @@ std::uint32_t adler32(const unsigned char* data, std::size_t size) {
   return static_cast<std::uint32_t>(b << 16 | a);
 }
 
-// Room for the stream of `size` bytes whatever they hold: at most 9 bits a
-// byte, plus the header, the ends of two blocks and the check.
-std::size_t zlib_room(std::size_t size) { return size / 8 * 9 + 64; }
+// Data this long or longer is compressed in pieces of about piece_size
+// bytes, on two threads when it may: below it, starting a thread costs more
+// than the work it takes over. Each piece is a block of its own, so the
+// stream is the same however many threads write it; a few pieces to a
+// thread even out pieces that take longer than others.
+constexpr std::size_t min_split_size = std::size_t{1} << 20;
+constexpr std::size_t piece_size = std::size_t{256} << 10;
+
+// The bytes of each piece of `size` bytes: a whole number of `far`, which
+// for a picture is a row.
+std::size_t piece_bytes(std::size_t size, std::size_t far) {
+  if (size < min_split_size) return std::max<std::size_t>(size, 1);
+  return std::max<std::size_t>(piece_size / far, 1) * far;
+}
+
+// Room for one block of `bytes` bytes whatever they hold: at most 9 bits a
+// byte, the block's start and end, and an empty stored block after it.
+std::size_t block_room(std::size_t bytes) { return bytes / 8 * 9 + 16; }
+
+// Room for the stream of `size` bytes, pieces `far` bytes apart: each
+// piece's block is written in a room of its own, then moved up to the one
+// before it.
+std::size_t zlib_room(std::size_t size, std::size_t far) {
+  const std::size_t piece = piece_bytes(size, far);
+  const std::size_t pieces = std::max<std::size_t>((size + piece - 1) / piece, 1);
+  return 2 + pieces * block_room(piece) + 4;
+}
 
 // The Adler-32 check of two pieces of data one after the other, from the
 // checks of each and the length of the second: every byte of the second
@@ -234,50 +260,48 @@ unsigned char* write_block(bit_writer writer, const unsigned char* data, std::si
   return writer.next;
 }
 
-// Data this long or longer is compressed in two halves, side by side when
-// two threads may be used: below it, starting a thread costs more than
-// half the work saves. Either way the stream is the same.
-constexpr std::size_t min_split_size = std::size_t{1} << 20;
-
 // Writes the stream fast_zlib describes into `start`, which has zlib_room
 // bytes; returns its length.
 std::size_t write_zlib(unsigned char* const start, const unsigned char* data, std::size_t size,
                        std::size_t near, std::size_t far, int threads) {
   start[0] = 0x78;  // deflate, 32 KiB window
   start[1] = 0x01;  // fastest, and the header check
-  // Where the second half starts: a multiple of `far`, which for a picture
-  // is a row start.
-  const std::size_t split = size >= min_split_size ? size / 2 / far * far : 0;
-  unsigned char* end = nullptr;
-  std::uint32_t check = 0;
-  if (split == 0) {
-    end = write_block(bit_writer{start + 2}, data, 0, size, near, far, true);
-    check = adler32(data, size);
-  } else {
-    // The first half goes straight into place; the second, whose place is
-    // known only when the first is done, is copied on after it.
-    const std::unique_ptr<unsigned char[]> rest(new unsigned char[zlib_room(size - split)]);
-    unsigned char* first_end = nullptr;
-    std::uint32_t first_check = 0;
-    const auto first_half = [&] {
-      first_end = write_block(bit_writer{start + 2}, data, 0, split, near, far, false);
-      first_check = adler32(data, split);
-    };
-    std::thread helper;
-    try {
-      if (threads > 1) helper = std::thread(first_half);
-    } catch (const std::system_error&) {
-      // Written below.
+  const std::size_t piece = piece_bytes(size, far);
+  const std::size_t pieces = std::max<std::size_t>((size + piece - 1) / piece, 1);
+  const std::size_t room = block_room(piece);
+  struct written {
+    unsigned char* end = nullptr;
+    std::uint32_t check = 0;
+  };
+  std::vector<written> done(pieces);
+  std::atomic<std::size_t> next{0};
+  const auto write_pieces = [&] {
+    for (std::size_t i = next++; i < pieces; i = next++) {
+      const std::size_t from = i * piece;
+      const std::size_t to = std::min(size, from + piece);
+      done[i].end =
+          write_block(bit_writer{start + 2 + i * room}, data, from, to, near, far, i + 1 == pieces);
+      done[i].check = adler32(data + from, to - from);
     }
-    if (!helper.joinable()) first_half();
-    const unsigned char* const rest_end =
-        write_block(bit_writer{rest.get()}, data, split, size, near, far, true);
-    const std::uint32_t rest_check = adler32(data + split, size - split);
-    if (helper.joinable()) helper.join();
-    const auto rest_size = static_cast<std::size_t>(rest_end - rest.get());
-    std::memcpy(first_end, rest.get(), rest_size);
-    end = first_end + rest_size;
-    check = joined_adler32(first_check, rest_check, size - split);
+  };
+  std::thread helper;
+  try {
+    if (threads > 1 && pieces > 1) helper = std::thread(write_pieces);
+  } catch (const std::system_error&) {
+    // The pieces are all written here.
+  }
+  write_pieces();
+  if (helper.joinable()) helper.join();
+  // Each piece moves up to the end of the one before; none moves past its
+  // own room's start.
+  unsigned char* end = done[0].end;
+  std::uint32_t check = done[0].check;
+  for (std::size_t i = 1; i < pieces; ++i) {
+    unsigned char* const first = start + 2 + i * room;
+    const auto length = static_cast<std::size_t>(done[i].end - first);
+    std::memmove(end, first, length);
+    end += length;
+    check = joined_adler32(check, done[i].check, std::min(size, (i + 1) * piece) - i * piece);
   }
   for (int shift = 24; shift >= 0; shift -= 8) *end++ = static_cast<unsigned char>(check >> shift);
   return static_cast<std::size_t>(end - start);
@@ -289,7 +313,7 @@ std::string fast_zlib(const unsigned char* data, std::size_t size, std::size_t n
                       std::size_t far, int threads) {
   // Left uninitialised: a picture compresses to a fraction of that room,
   // and memory is only paid for where it is written.
-  const std::unique_ptr<unsigned char[]> room(new unsigned char[zlib_room(size)]);
+  const std::unique_ptr<unsigned char[]> room(new unsigned char[zlib_room(size, far)]);
   const std::size_t length = write_zlib(room.get(), data, size, near, far, threads);
   return std::string(reinterpret_cast<const char*>(room.get()), length);
 }
@@ -337,10 +361,11 @@ void stb_free(void* block) {
 unsigned char* compress_for_stb(unsigned char* data, int data_len, int* out_len, int) {
   const std::size_t size = static_cast<std::size_t>(data_len);
   const std::size_t row = row_bytes_in_progress;
-  auto* stream = static_cast<unsigned char*>(stb_malloc(cubewright::zlib_room(size)));
+  const std::size_t far = row >= 4 && row <= 32768 ? row : 4;
+  auto* stream = static_cast<unsigned char*>(stb_malloc(cubewright::zlib_room(size, far)));
   if (stream == nullptr) return nullptr;
-  *out_len = static_cast<int>(cubewright::write_zlib(
-      stream, data, size, 4, row >= 4 && row <= 32768 ? row : 4, threads_in_progress));
+  *out_len =
+      static_cast<int>(cubewright::write_zlib(stream, data, size, 4, far, threads_in_progress));
   return stream;
 }
 }  // namespace

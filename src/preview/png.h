@@ -17,9 +17,9 @@ std::string encode_png(rgba_image image, int threads = 1);
 /// A complete zlib stream of `data`, made for speed: runs that repeat the
 /// bytes `near` or `far` places back become matches, everything else
 /// literals. Any zlib reader inflates it back to `data`. Both distances must
-/// lie between 1 and 32768. Data of 1 MiB or more is compressed in two
-/// blocks, split at a multiple of `far`: with `threads` 2, side by side. The
-/// stream is the same however many threads compress it.
+/// lie between 1 and 32768. Data of 1 MiB or more is compressed in blocks of
+/// about 256 KiB, each a whole number of `far` long: with `threads` 2, on two
+/// threads. The stream is the same however many threads write it.
 std::string fast_zlib(const unsigned char* data, std::size_t size, std::size_t near,
                       std::size_t far, int threads = 1);
 
