@@ -176,6 +176,29 @@ void preview_render_and_encode_with_compare(benchmark::State& state) {
 }
 BENCHMARK(preview_render_and_encode_with_compare)->Unit(benchmark::kMillisecond);
 
+// The 128-cell model's document exported back to CSV in memory, on one
+// thread and reading ahead on a second: what --to csv does short of the
+// file system.
+void document_to_csv(benchmark::State& state) {
+  static const std::string document =
+      *convert_text(cubewright_bench::model_text(128), model_placement{});
+  conversion_request request;
+  request.text = document;
+  request.input = content_kind::model_document;
+  request.format = output_format::csv;
+  request.read_ahead = state.range(0) != 0;
+  std::size_t written = 0;
+  output_sink sink;
+  sink.context = &written;
+  sink.write = [](void* context, const char*, std::size_t count) {
+    *static_cast<std::size_t*>(context) += count;
+    return true;
+  };
+  for (auto _ : state) benchmark::DoNotOptimize(convert_model(request, sink));
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(document.size()));
+}
+BENCHMARK(document_to_csv)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
 // The document of the 128-cell model (about 31 MB), read voxel by voxel.
 void read_document(benchmark::State& state) {
   static const std::string document =
