@@ -278,6 +278,12 @@ TEST(PreviewSketch, DrawsWhatTheWholeModelDraws) {
             static_cast<std::uint8_t>(random() % 4)};
         model.push_back(v);
       }
+      if (n % 2 == 1) {
+        // Reaching the box's ends, the model is drawn in the sketch's own
+        // frame.
+        model.push_back(voxel(low[0], low[1], low[2], red));
+        model.push_back(voxel(high[0], high[1], high[2], blue));
+      }
       const preview_sketch sketch = sketch_of(model, low, high);
       EXPECT_FALSE(sketch.spoilt());
       EXPECT_EQ(sketch.added(), model.size());

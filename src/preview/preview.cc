@@ -656,7 +656,12 @@ void paint_three_quarter_panel(rgba_image& image, const preview_layout& layout,
 }  // namespace
 
 struct preview_sketch::views {
-  preview_layout box;  // a frame of exactly the box, one cell a bin
+  std::int32_t low[3] = {0, 0, 0};  // the box every voxel must lie in
+  std::int32_t high[3] = {0, 0, 0};
+  // The widest frame a model in the box can get: the box and the origin,
+  // with the margin, one cell a bin. A model that reaches the box's ends is
+  // drawn in this very frame, and its views are drawn as they are.
+  preview_layout box;
   model_views seen;
 };
 
@@ -759,8 +764,12 @@ bool preview_sketch::fits(const std::int32_t (&low)[3], const std::int32_t (&hig
 preview_sketch::preview_sketch(const std::int32_t (&low)[3], const std::int32_t (&high)[3])
     : views_(std::make_unique<views>()) {
   for (int a = 0; a < 3; ++a) {
-    views_->box.frame_low[a] = low[a];
-    views_->box.bins[a] = std::int64_t{high[a]} - low[a] + 1;
+    views_->low[a] = low[a];
+    views_->high[a] = high[a];
+    // As layout_for works out the frame.
+    views_->box.frame_low[a] = std::min<std::int64_t>(low[a], 0) - frame_margin;
+    views_->box.bins[a] =
+        std::max<std::int64_t>(high[a], 0) + frame_margin - views_->box.frame_low[a] + 1;
   }
   views_->seen.reset(views_->box.bins);
 }
@@ -785,7 +794,7 @@ void preview_sketch::add(const cell_voxel* voxels, std::size_t count) {
   }
   const preview_layout& box = views_->box;
   for (int a = 0; a < 3; ++a) {
-    if (low[a] < box.frame_low[a] || high[a] >= box.frame_low[a] + box.bins[a]) {
+    if (low[a] < views_->low[a] || high[a] > views_->high[a]) {
       spoilt_ = true;
       return;
     }
@@ -803,8 +812,21 @@ rgba_image render_preview(const preview_request& request) {
   const cell_bounds compare_bounds = bounds_of(request.compare);
   const preview_layout layout = layout_for(request, model_cells, compare_bounds);
   rgba_image image = make_image(layout.width, layout.height, background);
-  const model_views model = request.sketch != nullptr ? placed_views(request.sketch->seen(), layout)
-                                                      : views_of(request.model, layout);
+  model_views own_views;
+  const model_views* sketched = nullptr;
+  if (request.sketch != nullptr) {
+    const preview_layout& box = request.sketch->seen().box;
+    const bool same_frame = std::equal(box.frame_low, box.frame_low + 3, layout.frame_low) &&
+                            std::equal(box.bins, box.bins + 3, layout.bins);
+    if (same_frame) {
+      sketched = &request.sketch->seen().seen;
+    } else {
+      own_views = placed_views(request.sketch->seen(), layout);
+    }
+  } else {
+    own_views = views_of(request.model, layout);
+  }
+  const model_views& model = sketched != nullptr ? *sketched : own_views;
   model_views compare_views;
   const model_views* compare = nullptr;
   if (request.compare != nullptr) {
