@@ -1,11 +1,13 @@
 #include "app/run.h"
 
+#include <cstdint>
 #include <new>
 #include <optional>
 #include <string>
 #include <system_error>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include "app/conversion.h"
 #include "app/options.h"
@@ -150,7 +152,7 @@ class picture_drawing {
     }
   }
 
-  const std::string& png() {
+  const std::vector<std::uint8_t>& png() {
     finish();
     if (!drawn_) draw(1);
     return png_;
@@ -205,13 +207,13 @@ class picture_drawing {
   conversion_request request_;  // a copy, never changed
   const std::vector<cell_voxel>* compared_;
   std::thread thread_;
-  std::string png_;
+  std::vector<std::uint8_t> png_;
   bool drawn_ = false;
 };
 
 // Writes the picture through the same safe replacement as every output. The
 // model's own output is committed by the caller only after this succeeded.
-bool write_picture(const command_line& line, const std::string& png) {
+bool write_picture(const command_line& line, const std::vector<std::uint8_t>& png) {
   if (png.empty()) {
     fail("cannot draw preview: " + line.preview_path + ": out of memory");
     return false;
@@ -219,7 +221,7 @@ bool write_picture(const command_line& line, const std::string& png) {
   io_failure failure;
   output_file picture;
   if (!open_output_file(line.preview_path, picture, failure) ||
-      !write_output_file(picture, png.data(), png.size(), failure)) {
+      !write_output_file(picture, reinterpret_cast<const char*>(png.data()), png.size(), failure)) {
     discard_output_file(picture);
     report(failure, line.preview_path);
     return false;

@@ -358,6 +358,39 @@ void stb_free(void* block) {
   return block != nullptr && block == lent.start ? nullptr : std::realloc(block, size);
 }
 
+// The CRC-32 of PNG chunks, eight bytes a step: table k holds the CRC of a
+// byte followed by k zero bytes, so the eight lookups of a step do not wait
+// on each other.
+const std::array<std::array<std::uint32_t, 256>, 8>& crc_tables() {
+  static const auto tables = [] {
+    std::array<std::array<std::uint32_t, 256>, 8> t{};
+    for (std::uint32_t n = 0; n < 256; ++n) {
+      std::uint32_t c = n;
+      for (int k = 0; k < 8; ++k) c = (c & 1) != 0 ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+      t[0][n] = c;
+    }
+    for (std::uint32_t n = 0; n < 256; ++n) {
+      for (std::size_t k = 1; k < 8; ++k) t[k][n] = (t[k - 1][n] >> 8) ^ t[0][t[k - 1][n] & 0xFF];
+    }
+    return t;
+  }();
+  return tables;
+}
+
+unsigned int crc_for_stb(const unsigned char* data, int length) {
+  const auto& t = crc_tables();
+  std::uint32_t crc = 0xFFFFFFFFu;
+  auto size = static_cast<std::size_t>(length);
+  for (; size >= 8; size -= 8, data += 8) {
+    const std::uint32_t low = crc ^ (std::uint32_t{data[0]} | std::uint32_t{data[1]} << 8 |
+                                     std::uint32_t{data[2]} << 16 | std::uint32_t{data[3]} << 24);
+    crc = t[7][low & 0xFF] ^ t[6][(low >> 8) & 0xFF] ^ t[5][(low >> 16) & 0xFF] ^ t[4][low >> 24] ^
+          t[3][data[4]] ^ t[2][data[5]] ^ t[1][data[6]] ^ t[0][data[7]];
+  }
+  for (; size > 0; --size, ++data) crc = (crc >> 8) ^ t[0][(crc ^ *data) & 0xFF];
+  return ~crc;
+}
+
 unsigned char* compress_for_stb(unsigned char* data, int data_len, int* out_len, int) {
   const std::size_t size = static_cast<std::size_t>(data_len);
   const std::size_t row = row_bytes_in_progress;
@@ -374,6 +407,7 @@ unsigned char* compress_for_stb(unsigned char* data, int data_len, int* out_len,
 #define STBIW_FREE(block) stb_free(block)
 #define STBIW_REALLOC(block, size) stb_realloc(block, size)
 #define STBIW_ZLIB_COMPRESS compress_for_stb
+#define STBIW_CRC32 crc_for_stb
 #define STBI_WRITE_NO_STDIO
 #define STB_IMAGE_WRITE_STATIC
 #define STB_IMAGE_WRITE_IMPLEMENTATION
@@ -381,7 +415,7 @@ unsigned char* compress_for_stb(unsigned char* data, int data_len, int* out_len,
 
 namespace cubewright {
 
-std::string encode_png(rgba_image image, int threads) {
+std::vector<std::uint8_t> encode_png(rgba_image image, int threads) {
   if (image.width <= 0 || image.height <= 0) return {};
   // Rows go unfiltered: the compressor finds the repeats a filter would
   // expose, the pixel before and the row above, by itself and faster.
@@ -410,8 +444,13 @@ std::string encode_png(rgba_image image, int threads) {
   unsigned char* file =
       stbi_write_png_to_mem(pixels, image.width * 4, image.width, image.height, 4, &size);
   if (file == nullptr) return {};
+  if (file == image.pixels.data()) {
+    // Written into the picture's memory, the file is handed on in it.
+    image.pixels.resize(static_cast<std::size_t>(size));
+    return std::move(image.pixels);
+  }
   const std::unique_ptr<unsigned char, void (*)(void*)> owned(file, stb_free);
-  return std::string(reinterpret_cast<const char*>(file), static_cast<std::size_t>(size));
+  return std::vector<std::uint8_t>(file, file + size);
 }
 
 }  // namespace cubewright
