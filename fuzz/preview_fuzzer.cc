@@ -1,21 +1,25 @@
 // Draws arbitrary voxels, and checks what the picture promises: its size
 // matches its pixels, every voxel's cell lands inside each of its panels,
-// and the PNG encoder's zlib stream of the input bytes reads back to them.
+// the model's sketch draws the same picture, and the PNG encoder's zlib
+// stream of the input bytes reads back to them.
 // (Whole pictures are encoded by the tests: under the fuzzer's counters a
 // megapixel takes a second.)
 //
-// Input: a first byte whose low bit asks for a compare model and whose next
-// bit for whole 32-bit coordinates, then voxels of 15 bytes each (x, y, z as
+// Input: a first byte whose low bit asks for a compare model, whose next
+// bit for whole 32-bit coordinates and whose two after that widen the
+// sketch's box, then voxels of 15 bytes each (x, y, z as
 // little-endian 32-bit integers, then r, g, b); with a compare model the
 // second half of the voxels are its. Without whole coordinates each is the
 // low byte alone, signed: pictures stay small and the fuzzer fast, while
 // whole coordinates reach the frames that share bins.
 #include <stb_image.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -76,6 +80,36 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                     cell_pixels(layout, static_cast<preview_panel>(panel), v.x, v.y, v.z))) {
           fail("a voxel lies outside its panel");
         }
+      }
+    }
+  }
+
+  // Drawn alone, the model's sketch in a box around it (as tight as the
+  // model, or up to three cells wider, whichever the first byte asks for)
+  // draws the same picture.
+  if (!with_compare && !voxels.empty()) {
+    std::int32_t low[3] = {voxels[0].x, voxels[0].y, voxels[0].z};
+    std::int32_t high[3] = {low[0], low[1], low[2]};
+    for (const cell_voxel& v : voxels) {
+      const std::int32_t at[3] = {v.x, v.y, v.z};
+      for (int a = 0; a < 3; ++a) {
+        low[a] = std::min(low[a], at[a]);
+        high[a] = std::max(high[a], at[a]);
+      }
+    }
+    const int wider = (data[0] >> 2) & 3;
+    for (int a = 0; a < 3; ++a)
+      high[a] =
+          high[a] <= std::numeric_limits<std::int32_t>::max() - wider ? high[a] + wider : high[a];
+    if (preview_sketch::fits(low, high)) {
+      preview_sketch sketch(low, high);
+      for (std::size_t at = 0; at < voxels.size(); at += 5) {
+        sketch.add(voxels.data() + at, std::min<std::size_t>(5, voxels.size() - at));
+      }
+      if (sketch.spoilt() || sketch.added() != voxels.size()) fail("a sketch refused its voxels");
+      const preview_request sketched{nullptr, nullptr, request.title, &sketch};
+      if (render_preview(sketched).pixels != image.pixels) {
+        fail("the sketch draws another picture than the whole model");
       }
     }
   }
