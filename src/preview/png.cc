@@ -193,9 +193,9 @@ std::size_t piece_bytes(std::size_t size, std::size_t far) {
 // byte, the block's start and end, and an empty stored block after it.
 std::size_t block_room(std::size_t bytes) { return bytes / 8 * 9 + 16; }
 
-// Room for the stream of `size` bytes, pieces `far` bytes apart: each
-// piece's block is written in a room of its own, then moved up to the one
-// before it.
+// Room for the stream of `size` bytes cut into pieces as piece_bytes says:
+// each piece's block is written in a room of its own, then moved up to the
+// end of the one before it.
 std::size_t zlib_room(std::size_t size, std::size_t far) {
   const std::size_t piece = piece_bytes(size, far);
   const std::size_t pieces = std::max<std::size_t>((size + piece - 1) / piece, 1);

@@ -41,14 +41,15 @@ struct cell_bounds {
   std::int64_t high[3] = {0, 0, 0};
 };
 
-cell_bounds bounds_of(const std::vector<cell_voxel>* voxels) {
-  cell_bounds bounds;
-  if (voxels == nullptr || voxels->empty()) return bounds;
-  std::int32_t low[3] = {std::numeric_limits<std::int32_t>::max(),
-                         std::numeric_limits<std::int32_t>::max(),
-                         std::numeric_limits<std::int32_t>::max()};
-  std::int32_t high[3] = {no_voxel, no_voxel, no_voxel};
-  for (const cell_voxel& v : *voxels) {
+// The lowest and highest cells of `count` voxels along each axis; at least
+// one voxel. The loop has no branch.
+void box_of(const cell_voxel* voxels, std::size_t count, std::int32_t (&low)[3],
+            std::int32_t (&high)[3]) {
+  low[0] = high[0] = voxels[0].x;
+  low[1] = high[1] = voxels[0].y;
+  low[2] = high[2] = voxels[0].z;
+  for (std::size_t i = 1; i < count; ++i) {
+    const cell_voxel& v = voxels[i];
     low[0] = std::min(low[0], v.x);
     low[1] = std::min(low[1], v.y);
     low[2] = std::min(low[2], v.z);
@@ -56,6 +57,14 @@ cell_bounds bounds_of(const std::vector<cell_voxel>* voxels) {
     high[1] = std::max(high[1], v.y);
     high[2] = std::max(high[2], v.z);
   }
+}
+
+cell_bounds bounds_of(const std::vector<cell_voxel>* voxels) {
+  cell_bounds bounds;
+  if (voxels == nullptr || voxels->empty()) return bounds;
+  std::int32_t low[3];
+  std::int32_t high[3];
+  box_of(voxels->data(), voxels->size(), low, high);
   bounds.empty = false;
   for (int a = 0; a < 3; ++a) {
     bounds.low[a] = low[a];
@@ -658,10 +667,10 @@ void paint_three_quarter_panel(rgba_image& image, const preview_layout& layout,
 struct preview_sketch::views {
   std::int32_t low[3] = {0, 0, 0};  // the box every voxel must lie in
   std::int32_t high[3] = {0, 0, 0};
-  // The widest frame a model in the box can get: the box and the origin,
-  // with the margin, one cell a bin. A model that reaches the box's ends is
-  // drawn in this very frame, and its views are drawn as they are.
-  preview_layout box;
+  // The widest frame a model in the box can get (widest_frame). A model that
+  // reaches the box's ends is drawn in this very frame, and its views are
+  // drawn as they are.
+  preview_layout frame;
   model_views seen;
 };
 
@@ -673,8 +682,8 @@ cell_bounds bounds_of(const preview_sketch::views& sketch) {
   if (sketch.seen.high[0] < sketch.seen.low[0]) return bounds;
   bounds.empty = false;
   for (int a = 0; a < 3; ++a) {
-    bounds.low[a] = sketch.box.frame_low[a] + sketch.seen.low[a];
-    bounds.high[a] = sketch.box.frame_low[a] + sketch.seen.high[a];
+    bounds.low[a] = sketch.frame.frame_low[a] + sketch.seen.low[a];
+    bounds.high[a] = sketch.frame.frame_low[a] + sketch.seen.high[a];
   }
   return bounds;
 }
@@ -691,9 +700,9 @@ cell_bounds model_bounds(const preview_request& request) {
 model_views placed_views(const preview_sketch::views& sketch, const preview_layout& layout) {
   model_views views;
   views.reset(layout.bins);
-  const std::int64_t* low = sketch.box.frame_low;
-  const int ny = int_of(sketch.box.bins[1]);
-  const int nz = int_of(sketch.box.bins[2]);
+  const std::int64_t* low = sketch.frame.frame_low;
+  const int ny = int_of(sketch.frame.bins[1]);
+  const int nz = int_of(sketch.frame.bins[2]);
   std::array<cell_voxel, 512> gathered;
   std::size_t count = 0;
   const auto sort = [&] {
@@ -750,13 +759,25 @@ model_views placed_views(const preview_sketch::views& sketch, const preview_layo
 
 }  // namespace
 
-bool preview_sketch::fits(const std::int32_t (&low)[3], const std::int32_t (&high)[3]) {
-  // The frame holds the origin as well as the model; see layout_for.
+namespace {
+
+// The frame of a model reaching cells `low`..`high` drawn one cell a bin,
+// as layout_for works it out: the model and the origin, and the margin.
+preview_layout widest_frame(const std::int32_t (&low)[3], const std::int32_t (&high)[3]) {
+  preview_layout frame;
   for (int a = 0; a < 3; ++a) {
-    if (low[a] > high[a]) return false;
-    const std::int64_t first = std::min<std::int64_t>(low[a], 0) - frame_margin;
-    const std::int64_t last = std::max<std::int64_t>(high[a], 0) + frame_margin;
-    if (last - first + 1 > max_bins) return false;
+    frame.frame_low[a] = std::min<std::int64_t>(low[a], 0) - frame_margin;
+    frame.bins[a] = std::max<std::int64_t>(high[a], 0) + frame_margin - frame.frame_low[a] + 1;
+  }
+  return frame;
+}
+
+}  // namespace
+
+bool preview_sketch::fits(const std::int32_t (&low)[3], const std::int32_t (&high)[3]) {
+  const preview_layout frame = widest_frame(low, high);
+  for (int a = 0; a < 3; ++a) {
+    if (low[a] > high[a] || frame.bins[a] > max_bins) return false;
   }
   return true;
 }
@@ -766,12 +787,9 @@ preview_sketch::preview_sketch(const std::int32_t (&low)[3], const std::int32_t 
   for (int a = 0; a < 3; ++a) {
     views_->low[a] = low[a];
     views_->high[a] = high[a];
-    // As layout_for works out the frame.
-    views_->box.frame_low[a] = std::min<std::int64_t>(low[a], 0) - frame_margin;
-    views_->box.bins[a] =
-        std::max<std::int64_t>(high[a], 0) + frame_margin - views_->box.frame_low[a] + 1;
   }
-  views_->seen.reset(views_->box.bins);
+  views_->frame = widest_frame(low, high);
+  views_->seen.reset(views_->frame.bins);
 }
 
 preview_sketch::preview_sketch(preview_sketch&&) noexcept = default;
@@ -780,26 +798,17 @@ preview_sketch::~preview_sketch() = default;
 
 void preview_sketch::add(const cell_voxel* voxels, std::size_t count) {
   if (spoilt_ || count == 0) return;
-  // A few hundred voxels at a time: their box is found without a branch.
-  std::int32_t low[3] = {voxels[0].x, voxels[0].y, voxels[0].z};
-  std::int32_t high[3] = {low[0], low[1], low[2]};
-  for (std::size_t i = 1; i < count; ++i) {
-    const cell_voxel& v = voxels[i];
-    low[0] = std::min(low[0], v.x);
-    low[1] = std::min(low[1], v.y);
-    low[2] = std::min(low[2], v.z);
-    high[0] = std::max(high[0], v.x);
-    high[1] = std::max(high[1], v.y);
-    high[2] = std::max(high[2], v.z);
-  }
-  const preview_layout& box = views_->box;
+  // A few hundred voxels at a time, checked by their box.
+  std::int32_t low[3];
+  std::int32_t high[3];
+  box_of(voxels, count, low, high);
   for (int a = 0; a < 3; ++a) {
     if (low[a] < views_->low[a] || high[a] > views_->high[a]) {
       spoilt_ = true;
       return;
     }
   }
-  sort_into_views<true>(voxels, count, box, views_->seen);
+  sort_into_views<true>(voxels, count, views_->frame, views_->seen);
   added_ += count;
 }
 
@@ -815,9 +824,9 @@ rgba_image render_preview(const preview_request& request) {
   model_views own_views;
   const model_views* sketched = nullptr;
   if (request.sketch != nullptr) {
-    const preview_layout& box = request.sketch->seen().box;
-    const bool same_frame = std::equal(box.frame_low, box.frame_low + 3, layout.frame_low) &&
-                            std::equal(box.bins, box.bins + 3, layout.bins);
+    const preview_layout& frame = request.sketch->seen().frame;
+    const bool same_frame = std::equal(frame.frame_low, frame.frame_low + 3, layout.frame_low) &&
+                            std::equal(frame.bins, frame.bins + 3, layout.bins);
     if (same_frame) {
       sketched = &request.sketch->seen().seen;
     } else {
