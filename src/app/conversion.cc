@@ -11,6 +11,7 @@
 #include <type_traits>
 
 #include "app/parallel_document.h"
+#include "app/platform.h"
 #include "csv_output/sproxel_writer.h"
 #include "vox_format/vox_reader.h"
 #include "vox_format/vox_writer.h"
@@ -328,6 +329,7 @@ bool collect_document_in_two(const conversion_request& request, conversion_resul
 
   std::vector<cell_voxel> ahead_cells;
   ahead_cells.reserve(collector.cells->capacity() / 2 + 1);
+  advise_large_pages(ahead_cells.data(), ahead_cells.capacity() * sizeof(cell_voxel));
   cell_collector ahead{collector.request, &ahead_cells, {}};
   model_reader ahead_reader = open_voxel_line_reader(document, split);
   std::atomic<bool> stop{false};
@@ -576,6 +578,7 @@ conversion_result write_cells(const conversion_request& request, output_sink sin
   constexpr std::size_t shortest_voxel_line = 44;
   if (request.input == content_kind::model_document) {
     cells.reserve(request.text.size() / shortest_voxel_line + 1);
+    advise_large_pages(cells.data(), cells.capacity() * sizeof(cell_voxel));
   }
   cell_collector collector{&request, &cells, {}};
   const bool read =

@@ -413,6 +413,19 @@ bool read_file_start(const std::string& path, std::size_t size, std::string& sta
   return true;
 }
 
+void advise_large_pages(void* data, std::size_t size) {
+#ifdef MADV_HUGEPAGE
+  constexpr std::uintptr_t large_page = std::uintptr_t{2} << 20;
+  const auto start = reinterpret_cast<std::uintptr_t>(data);
+  const std::uintptr_t first = (start + large_page - 1) & ~(large_page - 1);
+  const std::uintptr_t end = (start + size) & ~(large_page - 1);
+  if (end > first) madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
+#else
+  (void)data;
+  (void)size;
+#endif
+}
+
 bool same_file(const std::string& first, const std::string& second) {
   struct stat a {};
   struct stat b {};
