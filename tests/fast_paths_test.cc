@@ -351,16 +351,19 @@ std::vector<read_voxel> voxels_of(const std::string& document, std::string& erro
 }
 
 TEST(WrittenVoxelLines, ReadAsTheGeneralPathReadsThem) {
-  // The lines the tool writes are read whole, numbers eight bytes at a time;
-  // written as `/>` instead of ` />` the same voxels take the general path.
+  // The lines the tool writes are read whole, numbers eight bytes at a time
+  // and colours known again by their text (of up to eleven bytes); written as
+  // `/>` instead of ` />` the same voxels take the general path.
   const std::vector<std::string> coordinates = {
       "0",        "-0",         "7",   "-12", "0007", "1234567", "-9999999", "16777217",
       "12345678", "-123456789", "1.5", "1e3", "+4",   " 3",      "",         "-"};
-  std::vector<std::string> colours = {"0",          "1",         "0.",       "1.0",
-                                      "0.00390625", "0.1234567", "123.4567", "9999999.9999999",
-                                      "1e-3",       ".5",        "00.5",     "0.99999994",
-                                      "5.",         "0.1 ",      "-0.5",     "1234567.1",
-                                      "0.5",        "0.05",      "0.50",     "5.0"};
+  std::vector<std::string> colours = {
+      "0",          "1",           "0.",           "1.0",
+      "0.00390625", "0.1234567",   "123.4567",     "9999999.9999999",
+      "1e-3",       ".5",          "00.5",         "0.99999994",
+      "5.",         "0.1 ",        "-0.5",         "1234567.1",
+      "0.5",        "0.05",        "0.50",         "5.0",
+      "12.1234567", "12.12345678", "123.12345678", "0.123456789"};
   for (int k = 0; k < 256; ++k) colours.push_back(format_number(static_cast<float>(k) / 256));
   std::mt19937 random(31);
   const auto pick = [&random](const std::vector<std::string>& texts) {
@@ -396,6 +399,28 @@ TEST(WrittenVoxelLines, ReadAsTheGeneralPathReadsThem) {
     const std::vector<read_voxel> general_voxels = voxels_of(general, general_error);
     ASSERT_TRUE(fast_voxels == general_voxels) << fast;
     ASSERT_EQ(fast_error, general_error) << fast;
+  }
+  // A colour is known again by all of its text: one read before, then the
+  // same bytes and a NUL, which is no number, and lines enough after them.
+  const std::string line = "<voxel x=\"0\" y=\"0\" z=\"0\" r=\"0.5\" g=\"0.5\" b=\"0.5";
+  const std::string rest = "\" a=\"1.0\"";
+  for (const std::string& b : {std::string("0.5"), std::string("0.5\0", 4)}) {
+    std::string fast = "<model>\n<voxels>\n" + line + rest + " />\n";
+    std::string general = "<model>\n<voxels>\n" + line + rest + "/>\n";
+    const std::string second = line.substr(0, line.size() - 3) + b + rest;
+    fast += second + " />\n";
+    general += second + "/>\n";
+    for (int i = 0; i < 4; ++i) {
+      fast += line + rest + " />\n";
+      general += line + rest + "/>\n";
+    }
+    fast += "</voxels>\n</model>\n";
+    general += "</voxels>\n</model>\n";
+    std::string fast_error;
+    std::string general_error;
+    EXPECT_TRUE(voxels_of(fast, fast_error) == voxels_of(general, general_error));
+    EXPECT_EQ(fast_error, general_error);
+    EXPECT_EQ(fast_error.empty(), b.size() == 3);
   }
 }
 

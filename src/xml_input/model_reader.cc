@@ -729,8 +729,8 @@ plain_voxel read_plain_voxel(model_reader& reader, std::size_t tag, voxel_record
   return plain_voxel::read;
 }
 
-// The fast path's decimals are remembered in 2^read_decimal_bits places.
-constexpr unsigned read_decimal_bits = 10;
+// The fast path's colour texts are remembered in 2^read_colour_bits places.
+constexpr unsigned read_colour_bits = 11;
 
 // How many of the eight bytes at `at` are digits before the first that is
 // not, with their value (0 when none).
@@ -759,83 +759,131 @@ inline unsigned leading_digits(const char* at, std::uint64_t& value) {
 // The exact fast path of read_decimal_prefix for the numbers the tool
 // writes: [-]digits for a coordinate, digits[.digits] for a colour, each
 // ended by '"', with at most seven digits before the point and eight after
-// it, read eight bytes at a time. False, with `first` unchanged, for
-// anything else.
-inline bool read_written_number(model_reader& reader, const char*& first, const char* end,
-                                bool coordinate, float& value) {
-  const char* p = first;
-  const bool negative = coordinate && p != end && *p == '-';
+// it, read eight bytes at a time. Reads up to 17 bytes from `p`, which the
+// caller makes sure are there. Where the number ends, or null for anything
+// else.
+inline const char* read_written_number(const char* p, bool coordinate, float& value) {
+  const bool negative = coordinate && *p == '-';
   p += negative ? 1 : 0;
-  if (end - p < 17) return false;
   std::uint64_t mantissa = 0;
   const unsigned whole = leading_digits(p, mantissa);
-  if (whole == 0 || whole == 8) return false;
+  if (whole == 0 || whole == 8) return nullptr;
   p += whole;
   unsigned fraction = 0;
   if (!coordinate && *p == '.') {
     ++p;
     std::uint64_t decimals = 0;
     fraction = leading_digits(p, decimals);
-    if (fraction == 8 && static_cast<unsigned char>(p[8] - '0') <= 9) return false;
+    if (fraction == 8 && static_cast<unsigned char>(p[8] - '0') <= 9) return nullptr;
     static constexpr std::uint64_t scale[] = {1,      10,      100,      1000,     10000,
                                               100000, 1000000, 10000000, 100000000};
     mantissa = mantissa * scale[fraction] + decimals;
     p += fraction;
   }
-  if (p == end || *p != '"') return false;
+  if (*p != '"') return nullptr;
   static constexpr double powers[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8};
-  if (fraction == 0) {
-    const double read = static_cast<double>(mantissa);
-    value = static_cast<float>(negative ? -read : read);
-  } else {
-    // Under 10^15, so the mantissa is exact and one division rounds as
-    // strtod does.
-    const std::uint64_t key = (mantissa << 4 | fraction) + 1;
-    model_reader::read_decimal& known =
-        reader.read_decimals[(key * 0x9E3779B97F4A7C15u) >> (64 - read_decimal_bits)];
-    if (known.key != key) {
-      known.key = key;
-      known.value = static_cast<float>(static_cast<double>(mantissa) / powers[fraction]);
-    }
-    value = known.value;
-  }
-  first = p;
-  return true;
+  // Under 10^15, so the mantissa is exact and one division rounds as strtod
+  // does.
+  const double read = static_cast<double>(mantissa) / powers[fraction];
+  value = static_cast<float>(negative ? -read : read);
+  return p;
 }
+
+// The first `count` (at most 8) bytes of `word`.
+inline std::uint64_t low_bytes(std::uint64_t word, unsigned count) {
+  return count >= 8 ? word : word & ((std::uint64_t{1} << (8 * count)) - 1);
+}
+
+// The bytes of a literal of at most eight as load_word reads them.
+constexpr std::uint64_t word_of(std::string_view text) {
+  std::uint64_t word = 0;
+  for (std::size_t i = text.size(); i-- > 0;)
+    word = word << 8 | static_cast<unsigned char>(text[i]);
+  return word;
+}
+
+// Whether the bytes at `at` begin with `literal` (at most eight bytes).
+template <std::size_t size>
+inline bool bytes_are(const char* at, const char (&literal)[size]) {
+  static_assert(size >= 2 && size <= 9, "a literal of one to eight bytes");
+  const std::uint64_t expected = word_of(std::string_view(literal, size - 1));
+  return low_bytes(load_word(at), size - 1) == expected;
+}
+
+// The index of the first '"' among the eight bytes of `word`, 8 when none.
+inline unsigned first_quote(std::uint64_t word) {
+  const std::uint64_t other = word ^ 0x2222222222222222u;
+  // A quote is a zero byte of `other`: adding 0x7F to its low bits sets the
+  // high bit of every other byte, without carries between bytes.
+  const std::uint64_t quotes =
+      ~(((other & 0x7F7F7F7F7F7F7F7Fu) + 0x7F7F7F7F7F7F7F7Fu) | other) & 0x8080808080808080u;
+  return quotes == 0 ? 8 : first_flagged_byte(quotes);
+}
+
+// A colour of the fast path, known by its text up to the closing quote:
+// a document repeats its colours (the tool writes 256 values), and a text
+// read once needs no reading again. Reads up to 17 bytes from `p`; where
+// the colour ends, or null.
+inline const char* read_written_colour(model_reader& reader, const char* p, float& value) {
+  const std::uint64_t low = load_word(p);
+  const std::uint64_t high = load_word(p + 8);
+  unsigned length = first_quote(low);
+  if (length == 8) length += first_quote(high);
+  if (length == 0) return nullptr;
+  // Longer texts are read each time.
+  if (length > 11) return read_written_number(p, false, value);
+  const std::uint64_t key_low = low_bytes(low, length);
+  const auto key_high = static_cast<std::uint32_t>((length > 8 ? low_bytes(high, length - 8) : 0) |
+                                                   std::uint64_t{length} << 24);
+  const std::uint64_t hash =
+      (key_low ^ std::uint64_t{key_high} * 0xC2B2AE3D27D4EB4Fu) * 0x9E3779B97F4A7C15u;
+  model_reader::read_colour& known = reader.read_colours[hash >> (64 - read_colour_bits)];
+  if (known.key_low != key_low || known.key_high != key_high) {
+    float read = 0;
+    if (read_written_number(p, false, read) == nullptr) return nullptr;
+    known.key_low = key_low;
+    known.key_high = key_high;
+    known.value = read;
+  }
+  value = known.value;
+  return p + length;
+}
+
+// The voxel lines the fast path reads lie in this many bytes from their
+// '<', the bytes it reads past their numbers included.
+constexpr std::size_t written_line_reach = 128;
 
 // Skips the white space after the last element and reads the voxel line the
 // tool itself writes, whole:
 //   <voxel x="X" y="Y" z="Z" r="R" g="G" b="B" a="1.0" />
 // Only called with a `voxels` child of the root open, where such a line is
 // a voxel of the model and changes nothing else. False, with nothing
-// changed, for anything else; the general paths then read it.
+// changed, for anything else, and for a line fewer than written_line_reach
+// bytes from the document's end; the general paths then read it.
 bool read_written_voxel(model_reader& reader, voxel_record& voxel) {
   const char* const begin = reader.document.data();
   const char* const end = begin + reader.document.size();
   const char* p = begin + reader.position;
   while (p != end && is_space(static_cast<unsigned char>(*p))) ++p;
   const char* const tag = p;
-  const auto literal = [&p, end](std::string_view expected) {
-    if (static_cast<std::size_t>(end - p) < expected.size() ||
-        std::memcmp(p, expected.data(), expected.size()) != 0) {
-      return false;
-    }
-    p += expected.size();
-    return true;
-  };
+  if (static_cast<std::size_t>(end - p) < written_line_reach) return false;
   voxel_record read;
-  if (!(literal("<voxel x=\"") && read_written_number(reader, p, end, true, read.x) &&
-        literal("\" y=\"") && read_written_number(reader, p, end, true, read.y) &&
-        literal("\" z=\"") && read_written_number(reader, p, end, true, read.z) &&
-        literal("\" r=\"") && read_written_number(reader, p, end, false, read.r) &&
-        literal("\" g=\"") && read_written_number(reader, p, end, false, read.g) &&
-        literal("\" b=\"") && read_written_number(reader, p, end, false, read.b) &&
-        literal("\" a=\"1.0\" />"))) {
-    return false;
-  }
+  if (!bytes_are(p, "<voxel x") || !bytes_are(p + 8, "=\"")) return false;
+  p = read_written_number(p + 10, true, read.x);
+  if (p == nullptr || !bytes_are(p, "\" y=\"")) return false;
+  p = read_written_number(p + 5, true, read.y);
+  if (p == nullptr || !bytes_are(p, "\" z=\"")) return false;
+  p = read_written_number(p + 5, true, read.z);
+  if (p == nullptr || !bytes_are(p, "\" r=\"")) return false;
+  p = read_written_colour(reader, p + 5, read.r);
+  if (p == nullptr || !bytes_are(p, "\" g=\"")) return false;
+  p = read_written_colour(reader, p + 5, read.g);
+  if (p == nullptr || !bytes_are(p, "\" b=\"")) return false;
+  p = read_written_colour(reader, p + 5, read.b);
+  if (p == nullptr || !bytes_are(p, "\" a=\"1.") || !bytes_are(p + 7, "0\" />")) return false;
   voxel = read;
   reader.voxel_offset = static_cast<std::size_t>(tag - begin);
-  reader.position = static_cast<std::size_t>(p - begin);
+  reader.position = static_cast<std::size_t>(p + 12 - begin);
   return true;
 }
 
@@ -921,7 +969,7 @@ model_reader open_model_reader(std::string_view document) {
   reader.document = document;
   reader.open_elements.reserve(64);
   reader.attributes.reserve(16);
-  reader.read_decimals.resize(std::size_t{1} << read_decimal_bits);
+  reader.read_colours.resize(std::size_t{1} << read_colour_bits);
   return reader;
 }
 

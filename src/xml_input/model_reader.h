@@ -75,14 +75,16 @@ struct model_reader {
   std::size_t voxel_offset = 0;
   std::size_t skeleton_offset = 0;
   bool skeleton_found = false;
-  /// Decimals with a fraction that the fast path has read, by a hash of
-  /// their digits: a document's colours repeat (the tool writes 256 values),
-  /// and a division costs more than a look.
-  struct read_decimal {
-    std::uint64_t key = 0;  ///< 0: none yet
+  /// Colours the fast path has read, by a hash of their text: a document's
+  /// colours repeat (the tool writes 256 values), and a look costs less than
+  /// reading the digits.
+  struct read_colour {
+    std::uint64_t key_low = 0;   ///< the text's first eight bytes, zeros past its end
+    std::uint32_t key_high = 0;  ///< its next three, and its length in the top byte;
+                                 ///< 0: none yet
     float value = 0;
   };
-  std::vector<read_decimal> read_decimals;
+  std::vector<read_colour> read_colours;
   mutable std::size_t counted_offset = 0;  ///< counted_line is the line of this offset
   mutable std::size_t counted_line = 1;
   model_read_error error;
