@@ -89,8 +89,31 @@ TEST(SproxelWriter, CellsInWalkOrderWriteWhatTheirGridWrites) {
                      return a.x == b.x && a.y == b.y && a.z == b.z;
                    });
     EXPECT_EQ(in_walk_order(cells), already_ordered);
+    // Gathered whole, or in two parts joined, a run knows what a pass over
+    // its voxels finds.
+    const std::size_t split = random() % (count + 1);
+    voxel_run whole;
+    voxel_run front;
+    voxel_run back;
+    for (std::size_t i = 0; i < count; ++i) {
+      whole.add(cells[i]);
+      (i < split ? front : back).add(cells[i]);
+    }
+    front.join(back);
+    for (const voxel_run* run : {&whole, &front}) {
+      EXPECT_EQ(run->walk_ordered, already_ordered);
+      EXPECT_EQ(run->count, count);
+      voxel_grid frame;
+      ASSERT_TRUE(make_voxel_box(*run, frame));
+      EXPECT_EQ(std::vector<std::int32_t>({frame.min_x, frame.min_y, frame.min_z, frame.size_x,
+                                           frame.size_y, frame.size_z}),
+                std::vector<std::int32_t>(
+                    {grid.min_x, grid.min_y, grid.min_z, grid.size_x, grid.size_y, grid.size_z}));
+    }
+    voxel_run ordered_run;
+    for (const cell_voxel& voxel : ordered) ordered_run.add(voxel);
     voxel_grid box;
-    ASSERT_TRUE(make_voxel_box(ordered, box));
+    ASSERT_TRUE(make_voxel_box(ordered_run, box));
     EXPECT_EQ(box.voxel_count, grid.voxel_count);
     EXPECT_TRUE(box.cells.empty());
     for (const std::size_t block_size : {std::size_t{1}, std::size_t{64}, default_block_size}) {

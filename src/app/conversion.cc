@@ -199,12 +199,13 @@ float place_value(float value, float factor, std::int32_t offset) {
   return scaled + static_cast<float>(offset);
 }
 
-// Collects placed records as whole cells; the first position that is not
-// whole stops the collection with a message.
+// Collects placed records as whole cells, and what they are as a run; the
+// first position that is not whole stops the collection with a message.
 struct cell_collector {
   const conversion_request* request;
   std::vector<cell_voxel>* cells;
   std::string failure;
+  voxel_run run;
 
   template <typename Line>
   bool add(const voxel_record& record, const Line& line) {
@@ -224,6 +225,7 @@ struct cell_collector {
     voxel.g = colour_byte(record.g);
     voxel.b = colour_byte(record.b);
     cells->push_back(voxel);
+    run.add(voxel);
     return true;
   }
 };
@@ -330,7 +332,7 @@ bool collect_document_in_two(const conversion_request& request, conversion_resul
   std::vector<cell_voxel> ahead_cells;
   ahead_cells.reserve(collector.cells->capacity() / 2 + 1);
   advise_large_pages(ahead_cells.data(), ahead_cells.capacity() * sizeof(cell_voxel));
-  cell_collector ahead{collector.request, &ahead_cells, {}};
+  cell_collector ahead{collector.request, &ahead_cells, {}, {}};
   model_reader ahead_reader = open_voxel_line_reader(document, split);
   std::atomic<bool> stop{false};
   bool ahead_whole = true;
@@ -382,6 +384,7 @@ bool collect_document_in_two(const conversion_request& request, conversion_resul
     std::vector<cell_voxel>& cells = *collector.cells;
     cells.insert(cells.end(), ahead_cells.begin(), ahead_cells.end());
     ahead_cells = std::vector<cell_voxel>();
+    collector.run.join(ahead.run);
     if (!ahead_whole) {
       collector.failure = ahead.failure;
       return false;
@@ -580,7 +583,7 @@ conversion_result write_cells(const conversion_request& request, output_sink sin
     cells.reserve(request.text.size() / shortest_voxel_line + 1);
     advise_large_pages(cells.data(), cells.capacity() * sizeof(cell_voxel));
   }
-  cell_collector collector{&request, &cells, {}};
+  cell_collector collector{&request, &cells, {}, {}};
   const bool read =
       request.read_ahead && request.input == content_kind::model_document
           ? collect_document_in_two(request, result, collector)
@@ -595,9 +598,9 @@ conversion_result write_cells(const conversion_request& request, output_sink sin
   // A document written from an export that was not mirrored holds its
   // voxels in the export's own order, once each: then they go straight to
   // the writer, and only their box is worked out.
-  const bool walk_ordered = in_walk_order(cells);
+  const bool walk_ordered = collector.run.walk_ordered;
   voxel_grid grid;
-  if (!(walk_ordered ? make_voxel_box(cells, grid) : make_voxel_grid(cells, grid))) {
+  if (!(walk_ordered ? make_voxel_box(collector.run, grid) : make_voxel_grid(cells, grid))) {
     result.failure = "cannot convert: " + request.input_path +
                      ": the model's bounding box holds more than 2^28 cells";
     return result;

@@ -70,20 +70,31 @@ bool open_voxel_grid(const voxel_box& box, voxel_grid& grid) {
   return true;
 }
 
-bool make_voxel_box(const std::vector<cell_voxel>& voxels, voxel_grid& box) {
-  const voxel_box bounds = box_of(voxels);
-  if (box_cells(bounds) > max_grid_cells) return false;
-  box = grid_frame(bounds);
-  box.voxel_count = voxels.size();
+void voxel_run::join(const voxel_run& later) {
+  if (later.count == 0) return;
+  if (count == 0) {
+    *this = later;
+    return;
+  }
+  walk_ordered = walk_ordered && later.walk_ordered && walks_before(last, later.first);
+  last = later.last;
+  count += later.count;
+  for (int axis = 0; axis < 3; ++axis) {
+    box.min[axis] = std::min(box.min[axis], later.box.min[axis]);
+    box.max[axis] = std::max(box.max[axis], later.box.max[axis]);
+  }
+}
+
+bool make_voxel_box(const voxel_run& run, voxel_grid& box) {
+  if (box_cells(run.box) > max_grid_cells) return false;
+  box = grid_frame(run.box);
+  box.voxel_count = run.count;
   return true;
 }
 
 bool in_walk_order(const std::vector<cell_voxel>& voxels) {
   for (std::size_t i = 1; i < voxels.size(); ++i) {
-    const cell_voxel& a = voxels[i - 1];
-    const cell_voxel& b = voxels[i];
-    const bool before = a.y != b.y ? a.y > b.y : a.z != b.z ? a.z < b.z : a.x < b.x;
-    if (!before) return false;
+    if (!walks_before(voxels[i - 1], voxels[i])) return false;
   }
   return true;
 }

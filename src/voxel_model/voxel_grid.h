@@ -98,16 +98,47 @@ bool open_voxel_grid(const voxel_box& box, voxel_grid& grid);
 /// max_grid_cells.
 bool make_voxel_grid(const std::vector<cell_voxel>& voxels, voxel_grid& grid);
 
-/// The box of the voxels in `grid`, without its cells: the minimum and sizes
-/// as make_voxel_grid gives them, and the number of voxels as voxel_count
-/// (each on a cell of its own, as in_walk_order ensures). False, with the
-/// grid untouched, when the box holds more than max_grid_cells.
-bool make_voxel_box(const std::vector<cell_voxel>& voxels, voxel_grid& box);
+/// True when `a` comes before `b` in the order a CSV export is walked: y
+/// downward, then z upward, then x upward.
+inline bool walks_before(const cell_voxel& a, const cell_voxel& b) {
+  return a.y != b.y ? a.y > b.y : a.z != b.z ? a.z < b.z : a.x < b.x;
+}
 
-/// True when the voxels come in the order a CSV export is walked, y
-/// downward, then z upward, then x upward, with no cell twice: the order of
+/// True when the voxels come in that order with no cell twice: the order of
 /// a document written from an export that is not mirrored.
 bool in_walk_order(const std::vector<cell_voxel>& voxels);
+
+/// What a sequence of voxels is, gathered as they go by so that no second
+/// pass over them is needed: their box, their count, and whether they come
+/// in walk order (in_walk_order). Two parts of one sequence, gathered
+/// apart, are joined in order.
+struct voxel_run {
+  voxel_box box;
+  std::size_t count = 0;
+  bool walk_ordered = true;
+  cell_voxel first;
+  cell_voxel last;
+
+  void add(const cell_voxel& voxel) {
+    if (count == 0) {
+      first = voxel;
+    } else if (!walks_before(last, voxel)) {
+      walk_ordered = false;
+    }
+    last = voxel;
+    ++count;
+    box.add(voxel);
+  }
+
+  /// The voxels of `later` added after these.
+  void join(const voxel_run& later);
+};
+
+/// The box of a run of voxels in walk order, without its cells: the minimum
+/// and sizes as make_voxel_grid gives them, and the number of voxels as
+/// voxel_count (each on a cell of its own). False, with the grid untouched,
+/// when the box holds more than max_grid_cells.
+bool make_voxel_box(const voxel_run& run, voxel_grid& box);
 
 inline std::uint32_t cell_value(const cell_voxel& voxel) {
   return filled_cell | std::uint32_t{voxel.r} << 16 | std::uint32_t{voxel.g} << 8 | voxel.b;
