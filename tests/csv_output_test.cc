@@ -116,10 +116,17 @@ TEST(SproxelWriter, CellsInWalkOrderWriteWhatTheirGridWrites) {
     ASSERT_TRUE(make_voxel_box(ordered_run, box));
     EXPECT_EQ(box.voxel_count, grid.voxel_count);
     EXPECT_TRUE(box.cells.empty());
+    // In pieces too, an empty one among them, cut anywhere.
+    const auto cut = static_cast<std::ptrdiff_t>(random() % (ordered.size() + 1));
+    const cell_pieces pieces = {
+        {ordered.begin(), ordered.begin() + cut}, {}, {ordered.begin() + cut, ordered.end()}};
     for (const std::size_t block_size : {std::size_t{1}, std::size_t{64}, default_block_size}) {
       std::string from_cells;
       ASSERT_TRUE(write_sproxel_csv(ordered, box, string_sink(from_cells), block_size));
       ASSERT_EQ(from_cells, export_text(grid, block_size));
+      std::string from_pieces;
+      ASSERT_TRUE(write_sproxel_csv(pieces, box, string_sink(from_pieces), block_size));
+      ASSERT_EQ(from_pieces, from_cells);
     }
   }
   // A cell twice, or one out of order, is not in walk order.

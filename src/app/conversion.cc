@@ -199,11 +199,12 @@ float place_value(float value, float factor, std::int32_t offset) {
   return scaled + static_cast<float>(offset);
 }
 
-// Collects placed records as whole cells, and what they are as a run; the
-// first position that is not whole stops the collection with a message.
+// Collects placed records as whole cells, at the end of the last of the
+// pieces, and what they are as a run; the first position that is not whole
+// stops the collection with a message.
 struct cell_collector {
   const conversion_request* request;
-  std::vector<cell_voxel>* cells;
+  cell_pieces* pieces;
   std::string failure;
   voxel_run run;
 
@@ -224,7 +225,7 @@ struct cell_collector {
     voxel.r = colour_byte(record.r);
     voxel.g = colour_byte(record.g);
     voxel.b = colour_byte(record.b);
-    cells->push_back(voxel);
+    pieces->back().push_back(voxel);
     run.add(voxel);
     return true;
   }
@@ -316,7 +317,8 @@ bool for_each_document_voxel(const conversion_request& request, conversion_resul
 // assumed (a document the tool wrote always gets there so), it takes the
 // second's cells and reads on from where the second stopped. Otherwise the
 // second's cells are dropped and the first reads everything itself. Either
-// way the cells, the failure and the messages are those of one reader.
+// way the cells, the failure and the messages are those of one reader; the
+// second's cells are not copied but follow as a piece of their own.
 bool collect_document_in_two(const conversion_request& request, conversion_result& result,
                              cell_collector& collector) {
   const auto consume = [&collector](const voxel_record& record, const auto& line) {
@@ -329,9 +331,9 @@ bool collect_document_in_two(const conversion_request& request, conversion_resul
   }
   const std::size_t split = middle + 1;
 
-  std::vector<cell_voxel> ahead_cells;
-  ahead_cells.reserve(collector.cells->capacity() / 2 + 1);
-  advise_large_pages(ahead_cells.data(), ahead_cells.capacity() * sizeof(cell_voxel));
+  cell_pieces ahead_cells(1);
+  ahead_cells[0].reserve(collector.pieces->back().capacity() / 2 + 1);
+  advise_large_pages(ahead_cells[0].data(), ahead_cells[0].capacity() * sizeof(cell_voxel));
   cell_collector ahead{collector.request, &ahead_cells, {}, {}};
   model_reader ahead_reader = open_voxel_line_reader(document, split);
   std::atomic<bool> stop{false};
@@ -381,9 +383,9 @@ bool collect_document_in_two(const conversion_request& request, conversion_resul
     }
     handed = true;
     second_thread.wait();
-    std::vector<cell_voxel>& cells = *collector.cells;
-    cells.insert(cells.end(), ahead_cells.begin(), ahead_cells.end());
-    ahead_cells = std::vector<cell_voxel>();
+    // The few voxels after the second's go on in a piece of their own.
+    collector.pieces->push_back(std::move(ahead_cells[0]));
+    collector.pieces->emplace_back();
     collector.run.join(ahead.run);
     if (!ahead_whole) {
       collector.failure = ahead.failure;
@@ -572,18 +574,28 @@ bool for_each_placed_voxel(const conversion_request& request, conversion_result&
   return for_each_csv_voxel(request, result, consume);
 }
 
+// The pieces' cells in one vector, the first piece's memory reused.
+std::vector<cell_voxel> joined_pieces(cell_pieces& pieces) {
+  std::vector<cell_voxel> cells = std::move(pieces[0]);
+  for (std::size_t k = 1; k < pieces.size(); ++k) {
+    cells.insert(cells.end(), pieces[k].begin(), pieces[k].end());
+    pieces[k] = std::vector<cell_voxel>();
+  }
+  return cells;
+}
+
 // Writes CSV or .vox from the placed voxels of any input.
 conversion_result write_cells(const conversion_request& request, output_sink sink) {
   conversion_result result;
-  std::vector<cell_voxel> cells;
+  cell_pieces pieces(1);
   // Room for as many voxels as the document's shortest lines could hold,
   // touched only as it fills.
   constexpr std::size_t shortest_voxel_line = 44;
   if (request.input == content_kind::model_document) {
-    cells.reserve(request.text.size() / shortest_voxel_line + 1);
-    advise_large_pages(cells.data(), cells.capacity() * sizeof(cell_voxel));
+    pieces[0].reserve(request.text.size() / shortest_voxel_line + 1);
+    advise_large_pages(pieces[0].data(), pieces[0].capacity() * sizeof(cell_voxel));
   }
-  cell_collector collector{&request, &cells, {}, {}};
+  cell_collector collector{&request, &pieces, {}, {}};
   const bool read =
       request.read_ahead && request.input == content_kind::model_document
           ? collect_document_in_two(request, result, collector)
@@ -599,6 +611,9 @@ conversion_result write_cells(const conversion_request& request, output_sink sin
   // voxels in the export's own order, once each: then they go straight to
   // the writer, and only their box is worked out.
   const bool walk_ordered = collector.run.walk_ordered;
+  // In walk order an export is written from the pieces as they are.
+  std::vector<cell_voxel> cells;
+  if (!walk_ordered || request.format != output_format::csv) cells = joined_pieces(pieces);
   voxel_grid grid;
   if (!(walk_ordered ? make_voxel_box(collector.run, grid) : make_voxel_grid(cells, grid))) {
     result.failure = "cannot convert: " + request.input_path +
@@ -625,7 +640,7 @@ conversion_result write_cells(const conversion_request& request, output_sink sin
   result.grid_size[2] = grid.size_z;
   if (request.format == output_format::csv) {
     result.sink_failed =
-        !(walk_ordered ? write_sproxel_csv(cells, grid, sink) : write_sproxel_csv(grid, sink));
+        !(walk_ordered ? write_sproxel_csv(pieces, grid, sink) : write_sproxel_csv(grid, sink));
     result.ok = !result.sink_failed;
     return result;
   }

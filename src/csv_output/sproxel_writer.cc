@@ -63,6 +63,41 @@ bool write_export(const voxel_grid& grid, output_sink sink, std::size_t block_si
   return !buffer.failed;
 }
 
+// Voxels in walk order, one after another in memory.
+struct cell_span {
+  const cell_voxel* begin;
+  const cell_voxel* end;
+};
+
+// The export of voxels in walk order in the box `box`, read span after span.
+bool write_walk_ordered(const cell_span* spans, std::size_t span_count, const voxel_grid& box,
+                        output_sink sink, std::size_t block_size) {
+  // The next voxel and the end of its span; the spans after it.
+  const cell_voxel* next = nullptr;
+  const cell_voxel* span_end = nullptr;
+  const cell_span* const last_span = spans + span_count;
+  const auto settle = [&] {
+    while (next == span_end && spans != last_span) {
+      next = spans->begin;
+      span_end = spans->end;
+      ++spans;
+    }
+  };
+  settle();
+  return write_export(
+      box, sink, block_size,
+      [&](std::int32_t y, std::int32_t z, std::size_t first, std::size_t stop, char* out) {
+        const std::int64_t at_y = std::int64_t{box.min_y} + y;
+        const std::int64_t at_z = std::int64_t{box.min_z} + z;
+        for (; next != span_end && next->y == at_y && next->z == at_z; settle()) {
+          const auto x = static_cast<std::size_t>(std::int64_t{next->x} - box.min_x);
+          if (x >= stop) break;
+          write_cell(out + (x - first) * cell_stride, cell_value(*next));
+          ++next;
+        }
+      });
+}
+
 }  // namespace
 
 bool write_sproxel_csv(const voxel_grid& grid, output_sink sink, std::size_t block_size) {
@@ -81,18 +116,17 @@ bool write_sproxel_csv(const voxel_grid& grid, output_sink sink, std::size_t blo
 
 bool write_sproxel_csv(const std::vector<cell_voxel>& walk_ordered, const voxel_grid& box,
                        output_sink sink, std::size_t block_size) {
-  auto next = walk_ordered.begin();
-  return write_export(
-      box, sink, block_size,
-      [&](std::int32_t y, std::int32_t z, std::size_t first, std::size_t stop, char* out) {
-        const std::int64_t at_y = std::int64_t{box.min_y} + y;
-        const std::int64_t at_z = std::int64_t{box.min_z} + z;
-        for (; next != walk_ordered.end() && next->y == at_y && next->z == at_z; ++next) {
-          const auto x = static_cast<std::size_t>(std::int64_t{next->x} - box.min_x);
-          if (x >= stop) break;
-          write_cell(out + (x - first) * cell_stride, cell_value(*next));
-        }
-      });
+  const cell_span whole{walk_ordered.data(), walk_ordered.data() + walk_ordered.size()};
+  return write_walk_ordered(&whole, 1, box, sink, block_size);
+}
+
+bool write_sproxel_csv(const cell_pieces& walk_ordered, const voxel_grid& box, output_sink sink,
+                       std::size_t block_size) {
+  std::vector<cell_span> spans;
+  for (const std::vector<cell_voxel>& piece : walk_ordered) {
+    spans.push_back({piece.data(), piece.data() + piece.size()});
+  }
+  return write_walk_ordered(spans.data(), spans.size(), box, sink, block_size);
 }
 
 }  // namespace cubewright

@@ -24,4 +24,8 @@ bool write_sproxel_csv(const voxel_grid& grid, output_sink sink,
 bool write_sproxel_csv(const std::vector<cell_voxel>& walk_ordered, const voxel_grid& box,
                        output_sink sink, std::size_t block_size = default_block_size);
 
+/// The same with the voxels in pieces, read one after another.
+bool write_sproxel_csv(const cell_pieces& walk_ordered, const voxel_grid& box, output_sink sink,
+                       std::size_t block_size = default_block_size);
+
 }  // namespace cubewright

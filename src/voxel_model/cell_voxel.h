@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "voxel_model/voxel_record.h"
 
@@ -18,6 +19,10 @@ struct cell_voxel {
   std::uint8_t g = 0;
   std::uint8_t b = 0;
 };
+
+/// Voxels gathered in pieces, one sequence read piece after piece: the cells
+/// two threads read, kept apart rather than copied together.
+using cell_pieces = std::vector<std::vector<cell_voxel>>;
 
 /// The document's record of a voxel placed by `placement`.
 inline voxel_record placed_record(const cell_voxel& cell, const model_placement& placement) {
