@@ -729,8 +729,8 @@ plain_voxel read_plain_voxel(model_reader& reader, std::size_t tag, voxel_record
   return plain_voxel::read;
 }
 
-// The fast path's colour texts are remembered in 2^read_colour_bits places.
-constexpr unsigned read_colour_bits = 11;
+// The fast path's colour texts are remembered in this many places.
+constexpr std::size_t read_colour_places = 1024;
 
 // How many of the eight bytes at `at` are digits before the first that is
 // not, with their value (0 when none).
@@ -835,9 +835,12 @@ inline const char* read_written_colour(model_reader& reader, const char* p, floa
   const std::uint64_t key_low = low_bytes(low, length);
   const auto key_high = static_cast<std::uint32_t>((length > 8 ? low_bytes(high, length - 8) : 0) |
                                                    std::uint64_t{length} << 24);
-  const std::uint64_t hash =
-      (key_low ^ std::uint64_t{key_high} * 0xC2B2AE3D27D4EB4Fu) * 0x9E3779B97F4A7C15u;
-  model_reader::read_colour& known = reader.read_colours[hash >> (64 - read_colour_bits)];
+  // The place is the first three digits after "0.": they tell the 256
+  // colours the tool writes apart (k / 256 steps by more than 0.003), and
+  // any other text still finds a place, only perhaps a shared one.
+  const std::uint64_t digits = key_low >> 16;
+  const std::uint64_t place = (digits & 15) * 100 + (digits >> 8 & 15) * 10 + (digits >> 16 & 15);
+  model_reader::read_colour& known = reader.read_colours[place % read_colour_places];
   if (known.key_low != key_low || known.key_high != key_high) {
     float read = 0;
     if (read_written_number(p, false, read) == nullptr) return nullptr;
@@ -969,7 +972,7 @@ model_reader open_model_reader(std::string_view document) {
   reader.document = document;
   reader.open_elements.reserve(64);
   reader.attributes.reserve(16);
-  reader.read_colours.resize(std::size_t{1} << read_colour_bits);
+  reader.read_colours.resize(read_colour_places);
   return reader;
 }
 

@@ -75,9 +75,9 @@ struct model_reader {
   std::size_t voxel_offset = 0;
   std::size_t skeleton_offset = 0;
   bool skeleton_found = false;
-  /// Colours the fast path has read, by a hash of their text: a document's
-  /// colours repeat (the tool writes 256 values), and a look costs less than
-  /// reading the digits.
+  /// Colours the fast path has read, by their text: a document's colours
+  /// repeat (the tool writes 256 values), and a look costs less than reading
+  /// the digits.
   struct read_colour {
     std::uint64_t key_low = 0;   ///< the text's first eight bytes, zeros past its end
     std::uint32_t key_high = 0;  ///< its next three, and its length in the top byte;
