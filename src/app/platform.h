@@ -106,6 +106,9 @@ bool replaced_at_the_end(const std::string& path);
 /// has none to give (on Windows large pages need a privilege users lack).
 void advise_large_pages(void* data, std::size_t size);
 
+/// The large pages advise_large_pages asks for.
+inline constexpr std::size_t large_page_size = std::size_t{2} << 20;
+
 /// What the program can learn about the console it runs in.
 struct console_facts {
   /// Processes attached to the console, the program included; 0 when it has

@@ -415,7 +415,7 @@ bool read_file_start(const std::string& path, std::size_t size, std::string& sta
 
 void advise_large_pages(void* data, std::size_t size) {
 #ifdef MADV_HUGEPAGE
-  constexpr std::uintptr_t large_page = std::uintptr_t{2} << 20;
+  constexpr std::uintptr_t large_page = large_page_size;
   const auto start = reinterpret_cast<std::uintptr_t>(data);
   const std::uintptr_t first = (start + large_page - 1) & ~(large_page - 1);
   const std::uintptr_t end = (start + size) & ~(large_page - 1);

@@ -1,14 +1,17 @@
 #include "app/threaded_sink.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <system_error>
+
+#include "app/platform.h"
 
 namespace cubewright {
 namespace {
 
 char* block_at(threaded_sink& sink, std::size_t index) {
-  return sink.storage.get() + (index % sink.block_count) * sink.block_size;
+  return sink.blocks + (index % sink.block_count) * sink.block_size;
 }
 
 // The writing thread: blocks in the order they were handed over, until the
@@ -101,7 +104,13 @@ bool start_threaded_sink(threaded_sink& sink, output_sink target, bool use_threa
   sink.current_used = 0;
   sink.threaded = false;
   if (!use_thread) return false;
-  sink.storage.reset(new char[sink.block_size * sink.block_count]);
+  // Blocks that fill a large page start on one, so that it can be one.
+  const std::size_t bytes = sink.block_size * sink.block_count;
+  const std::size_t slack = bytes >= large_page_size ? large_page_size : 0;
+  sink.storage.reset(new char[bytes + slack]);
+  const auto start = reinterpret_cast<std::uintptr_t>(sink.storage.get());
+  sink.blocks = sink.storage.get() + (slack == 0 ? 0 : (slack - start % slack) % slack);
+  advise_large_pages(sink.blocks, bytes);
   sink.filled_sizes.assign(sink.block_count, 0);
   // The one place that must catch: a thread that cannot be started is
   // reported by an exception, and the run goes on without it.

@@ -23,6 +23,7 @@ struct threaded_sink {
   std::size_t block_size = 0;
   std::size_t block_count = 0;
   std::unique_ptr<char[]> storage;        // left unfilled: only pages written are touched
+  char* blocks = nullptr;                 // in storage, from a large page's start
   std::vector<std::size_t> filled_sizes;  // per block, set when handed over
   std::thread writer;
   bool threaded = false;  // false: every block is written on the caller's thread
