@@ -415,11 +415,12 @@ bool read_file_start(const std::string& path, std::size_t size, std::string& sta
 
 void advise_large_pages(void* data, std::size_t size) {
 #ifdef MADV_HUGEPAGE
-  constexpr std::uintptr_t large_page = large_page_size;
-  const auto start = reinterpret_cast<std::uintptr_t>(data);
-  const std::uintptr_t first = (start + large_page - 1) & ~(large_page - 1);
-  const std::uintptr_t end = (start + size) & ~(large_page - 1);
-  if (end > first) madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
+  // The whole large pages inside the block.
+  const std::size_t offset = reinterpret_cast<std::uintptr_t>(data) % large_page_size;
+  const std::size_t skipped = offset == 0 ? 0 : large_page_size - offset;
+  if (size <= skipped) return;
+  const std::size_t whole = (size - skipped) / large_page_size * large_page_size;
+  if (whole != 0) madvise(static_cast<char*>(data) + skipped, whole, MADV_HUGEPAGE);
 #else
   (void)data;
   (void)size;
