@@ -608,10 +608,9 @@ conversion_result write_cells(const conversion_request& request, output_sink sin
     return result;
   }
   // A document written from an export that was not mirrored holds its
-  // voxels in the export's own order, once each: then they go straight to
-  // the writer, and only their box is worked out.
+  // voxels in the export's own order, once each: then an export is written
+  // from the pieces as they are, in the box gathered as they were read.
   const bool walk_ordered = collector.run.walk_ordered;
-  // In walk order an export is written from the pieces as they are.
   std::vector<cell_voxel> cells;
   if (!walk_ordered || request.format != output_format::csv) cells = joined_pieces(pieces);
   voxel_grid grid;
