@@ -614,7 +614,8 @@ conversion_result write_cells(const conversion_request& request, output_sink sin
   std::vector<cell_voxel> cells;
   if (!walk_ordered || request.format != output_format::csv) cells = joined_pieces(pieces);
   voxel_grid grid;
-  if (!(walk_ordered ? make_voxel_box(collector.run, grid) : make_voxel_grid(cells, grid))) {
+  if (!(walk_ordered ? make_voxel_box(collector.run, grid)
+                     : make_voxel_grid(cells, collector.run.box, grid))) {
     result.failure = "cannot convert: " + request.input_path +
                      ": the model's bounding box holds more than 2^28 cells";
     return result;

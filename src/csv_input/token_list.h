@@ -53,13 +53,7 @@ class field_reader {
   /// The high bit of byte i is set exactly when byte i of the word is "," or
   /// LF.
   static std::uint64_t separator_flags(std::uint64_t word) {
-    constexpr std::uint64_t ones = 0x0101010101010101u;
-    constexpr std::uint64_t low_bits = 0x7F7F7F7F7F7F7F7Fu;
-    // The high bit of each byte that is not zero. Adding 0x7F to the low
-    // seven bits of a byte sets its high bit unless they are all zero, and
-    // never carries into the next byte.
-    const auto nonzero = [](std::uint64_t x) { return ((x & low_bits) + low_bits) | x; };
-    return ~(nonzero(word ^ (ones * ',')) & nonzero(word ^ (ones * '\n'))) & ~low_bits;
+    return bytes_equal_to(word, ',') | bytes_equal_to(word, '\n');
   }
 
  private:

@@ -17,6 +17,19 @@ inline std::uint64_t load_word(const char* at) {
          std::uint64_t{bytes[7]} << 56;
 }
 
+/// The high bit of each byte of `word` that is not zero, and no other bit:
+/// adding 0x7F to a byte's low seven bits sets its high bit unless they are
+/// all zero, and never carries into the next byte.
+inline std::uint64_t nonzero_bytes(std::uint64_t word) {
+  constexpr std::uint64_t low_bits = 0x7F7F7F7F7F7F7F7Fu;
+  return (((word & low_bits) + low_bits) | word) & ~low_bits;
+}
+
+/// The high bit of each byte of `word` that is `byte`, and no other bit.
+inline std::uint64_t bytes_equal_to(std::uint64_t word, unsigned char byte) {
+  return ~nonzero_bytes(word ^ (0x0101010101010101u * byte)) & 0x8080808080808080u;
+}
+
 /// The index of the first byte whose high bit is set in `flags`, a word of
 /// load_word's order with no bits but the bytes' high ones; not 0.
 inline unsigned first_flagged_byte(std::uint64_t flags) {

@@ -93,15 +93,19 @@ bool make_voxel_box(const voxel_run& run, voxel_grid& box) {
 }
 
 bool in_walk_order(const std::vector<cell_voxel>& voxels) {
-  for (std::size_t i = 1; i < voxels.size(); ++i) {
-    if (!walks_before(voxels[i - 1], voxels[i])) return false;
-  }
-  return true;
+  voxel_run run;
+  for (const cell_voxel& voxel : voxels) run.add(voxel);
+  return run.walk_ordered;
 }
 
 bool make_voxel_grid(const std::vector<cell_voxel>& voxels, voxel_grid& grid) {
+  return make_voxel_grid(voxels, box_of(voxels), grid);
+}
+
+bool make_voxel_grid(const std::vector<cell_voxel>& voxels, const voxel_box& box,
+                     voxel_grid& grid) {
   voxel_grid made;
-  if (!open_voxel_grid(box_of(voxels), made)) return false;
+  if (!open_voxel_grid(box, made)) return false;
   made.cells.fault_in(0, made.cells.size());
   for (const cell_voxel& voxel : voxels) put_voxel(made, voxel);
   grid = std::move(made);

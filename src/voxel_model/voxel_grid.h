@@ -98,6 +98,9 @@ bool open_voxel_grid(const voxel_box& box, voxel_grid& grid);
 /// max_grid_cells.
 bool make_voxel_grid(const std::vector<cell_voxel>& voxels, voxel_grid& grid);
 
+/// The same when the voxels' box is known already (voxel_run::box).
+bool make_voxel_grid(const std::vector<cell_voxel>& voxels, const voxel_box& box, voxel_grid& grid);
+
 /// True when `a` comes before `b` in the order a CSV export is walked: y
 /// downward, then z upward, then x upward.
 inline bool walks_before(const cell_voxel& a, const cell_voxel& b) {

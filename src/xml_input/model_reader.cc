@@ -812,11 +812,7 @@ inline bool bytes_are(const char* at, const char (&literal)[size]) {
 
 // The index of the first '"' among the eight bytes of `word`, 8 when none.
 inline unsigned first_quote(std::uint64_t word) {
-  const std::uint64_t other = word ^ 0x2222222222222222u;
-  // A quote is a zero byte of `other`: adding 0x7F to its low bits sets the
-  // high bit of every other byte, without carries between bytes.
-  const std::uint64_t quotes =
-      ~(((other & 0x7F7F7F7F7F7F7F7Fu) + 0x7F7F7F7F7F7F7F7Fu) | other) & 0x8080808080808080u;
+  const std::uint64_t quotes = bytes_equal_to(word, '"');
   return quotes == 0 ? 8 : first_flagged_byte(quotes);
 }
 
