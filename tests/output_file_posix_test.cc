@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <csignal>
 #include <cstdint>
@@ -73,6 +74,28 @@ TEST(OutputFile, DiscardRemovesTheTemporaryFileAndKeepsTheOldOne) {
   discard_output_file(file);  // safe twice
   EXPECT_EQ(folder.entry_count(), 1);
   EXPECT_EQ(read_file(folder / "model.xml"), "old");
+}
+
+TEST(OutputFile, RoomSetAsideLeavesExactlyTheBytesWritten) {
+  scratch_folder folder;
+  // Past the first MiB, and then past several steps of room, in writes of
+  // every size.
+  std::string text;
+  for (std::size_t i = 0; text.size() < (13 << 20) / 2; ++i) text += std::to_string(i * i) + ",";
+  output_file file;
+  io_failure failure;
+  ASSERT_TRUE(open_output_file(folder / "out.csv", file, failure));
+  for (std::size_t done = 0, step = 1; done < text.size(); done += step, step = step * 3 + 1) {
+    step = std::min(step, text.size() - done);
+    ASSERT_TRUE(write_output_file(file, text.data() + done, step, failure));
+  }
+  ASSERT_TRUE(commit_output_file(file, failure));
+  EXPECT_TRUE(read_file(folder / "out.csv") == text);
+  struct stat status {};
+  ASSERT_EQ(stat((folder / "out.csv").c_str(), &status), 0);
+  EXPECT_EQ(static_cast<std::size_t>(status.st_size), text.size());
+  EXPECT_LT(static_cast<std::uint64_t>(status.st_blocks) * 512, text.size() + (1 << 20))
+      << "room not written is given back";
 }
 
 TEST(OutputFile, FailedReplaceLeavesNoTemporaryFile) {

@@ -8,6 +8,7 @@
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -16,6 +17,7 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -25,6 +27,7 @@
 
 #include "app/conversion.h"
 #include "app/parallel_document.h"
+#include "app/platform.h"
 #include "csv_output/sproxel_writer.h"
 #include "support/files.h"
 #include "support/process.h"
@@ -196,11 +199,12 @@ void expect_clean_failure(const process_result& result, const std::string& outpu
   EXPECT_EQ(entries(folder), old_entries);
 }
 
-// A tmpfs of 64 KiB mounted for one test, unmounted when the test ends.
+// A tmpfs of 64 KiB (or `size`) mounted for one test, unmounted when the
+// test ends.
 struct small_disk {
-  small_disk() : path(holder / "disk") {
+  explicit small_disk(const std::string& size = "64k") : path(holder / "disk") {
     mkdir(path.c_str(), 0755);
-    if (mount("tmpfs", path.c_str(), "tmpfs", 0, "size=64k") == 0) {
+    if (mount("tmpfs", path.c_str(), "tmpfs", 0, ("size=" + size).c_str()) == 0) {
       mounted = true;
     } else {
       why_not =
@@ -614,6 +618,75 @@ TEST(FullDisk, OriginalsSurviveInPlaceAndOverAnExistingOutput) {
   EXPECT_EQ(read_file(disk / "small.csv"), document_for(make_model(3, 2, 2)));
 }
 
+// Bytes used on the disk at `path`.
+std::uint64_t used_bytes(const std::string& path) {
+  struct statvfs disk {};
+  if (statvfs(path.c_str(), &disk) != 0) return 0;
+  return static_cast<std::uint64_t>(disk.f_blocks - disk.f_bfree) * disk.f_frsize;
+}
+
+// Writes `size` bytes of `byte` a MiB at a time and commits them; the
+// failure's text, or "written". `used_before_commit` gets the bytes used on
+// `disk` just before the commit.
+std::string write_in_mib(const std::string& path, std::size_t size, char byte,
+                         std::uint64_t* used_before_commit = nullptr,
+                         const std::string& disk = "") {
+  cubewright::output_file file;
+  cubewright::io_failure failure;
+  if (!cubewright::open_output_file(path, file, failure)) return failure.what;
+  const std::string mib(1 << 20, byte);
+  for (std::size_t done = 0; done < size; done += mib.size()) {
+    if (!cubewright::write_output_file(file, mib.data(), std::min(mib.size(), size - done),
+                                       failure)) {
+      cubewright::discard_output_file(file);
+      return failure.what;
+    }
+  }
+  if (used_before_commit != nullptr) *used_before_commit = used_bytes(disk);
+  if (!cubewright::commit_output_file(file, failure)) return failure.what;
+  return "written";
+}
+
+TEST(FullDisk, RoomSetAsideAheadIsGivenBackAndNeverRefusesWhatFits) {
+  {
+    small_disk disk("16m");
+    if (!disk.mounted) GTEST_SKIP() << disk.why_not;
+    const std::size_t size = (9 << 19) + 5;  // 4.5 MiB and a little
+    std::uint64_t used_while_writing = 0;
+    ASSERT_EQ(write_in_mib(disk / "a.csv", size, 'a', &used_while_writing, disk.path), "written");
+    EXPECT_GE(used_while_writing, std::uint64_t{8} << 20) << "room set aside up to 8 MiB";
+    EXPECT_TRUE(read_file(disk / "a.csv") == std::string(size, 'a'));
+    EXPECT_LT(used_bytes(disk.path), std::uint64_t{5} << 20) << "and given back";
+  }
+  // A disk with less room than is asked for still takes what fits.
+  small_disk disk("3m");
+  const std::size_t size = 5 << 19;  // 2.5 MiB
+  ASSERT_EQ(write_in_mib(disk / "b.csv", size, 'b'), "written");
+  EXPECT_TRUE(read_file(disk / "b.csv") == std::string(size, 'b'));
+}
+
+TEST(FullDisk, ExportLargerThanTheDiskFailsCleanly) {
+  small_disk disk("3m");
+  if (!disk.mounted) GTEST_SKIP() << disk.why_not;
+  // Two voxels at opposite corners of a box of 100 x 40 x 100 cells: a CSV
+  // of 4 MB from a document of a few lines.
+  const std::string document =
+      "<model>\n<voxels>\n"
+      "<voxel x=\"0\" y=\"0\" z=\"0\" r=\"0.5\" g=\"0.5\" b=\"0.5\" a=\"1.0\" />\n"
+      "<voxel x=\"99\" y=\"39\" z=\"99\" r=\"0.5\" g=\"0.5\" b=\"0.5\" a=\"1.0\" />\n"
+      "</voxels>\n</model>\n";
+  write_file(disk / "model.xml", document);
+  write_file(disk / "old.csv", make_model(2, 2, 2));
+  const std::vector<std::string> old_entries = entries(disk.path);
+  const std::uint64_t used_before = used_bytes(disk.path);
+  const process_result over =
+      run_process(program, {"--to", "csv", disk / "model.xml", disk / "old.csv"});
+  EXPECT_EQ(over.standard_error,
+            error_line("cannot write output", disk / "old.csv", "No space left on device"));
+  expect_clean_failure(over, disk / "old.csv", make_model(2, 2, 2), disk.path, old_entries);
+  EXPECT_EQ(used_bytes(disk.path), used_before) << "nothing left behind";
+}
+
 TEST(FullDisk, ReadOnlyMountKeepsEverything) {
   small_disk disk;
   if (!disk.mounted) GTEST_SKIP() << disk.why_not;
@@ -649,6 +722,16 @@ TEST(FullDisk, FileSizeLimitIsReportedNotFatal) {
   EXPECT_EQ(result.standard_error,
             error_line("cannot write output", folder / "out.xml", "File too large"));
   expect_clean_failure(result, folder / "out.xml", "old", folder.path, old_entries);
+
+  // Room asked for past the limit is refused, and a document within it is
+  // written as before: about 1.3 MB under a limit of 1.5 MiB.
+  write_file(folder / "in.csv", make_model(40, 20, 23));
+  const process_result within = run_shell("ulimit -f 3072 && exec \"$0\" \"$1\" \"$2\"",
+                                          {folder / "in.csv", folder / "out.xml"});
+  EXPECT_EQ(within.exit_status, 0) << within.standard_error;
+  const std::string written = read_file(folder / "out.xml");
+  EXPECT_GT(written.size(), std::size_t{1} << 20);
+  EXPECT_TRUE(written == document_for(make_model(40, 20, 23)));
 }
 
 // One conversion for the fault injector: the input's name and text, the

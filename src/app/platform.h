@@ -53,10 +53,18 @@ void close_input_file(input_file& file);
 /// yet) is written to a temporary file beside it, which replaces it in one
 /// step on commit; symbolic links are followed, so the file they point to is
 /// replaced. Devices and pipes are written straight into.
+///
+/// Where the system can (Linux), room for a temporary file past its first
+/// MiB is set aside a few MiB ahead of the writes: writing into room set
+/// aside costs the system less than finding room page by page. The file
+/// keeps exactly the bytes written, and room the system refuses changes
+/// nothing: the bytes are written as they would have been.
 struct output_file {
   std::intptr_t handle = -1;
-  std::string target_path;  // the file that is replaced, links resolved
-  std::string temp_path;    // empty when written straight into
+  std::string target_path;     // the file that is replaced, links resolved
+  std::string temp_path;       // empty when written straight into
+  std::uint64_t written = 0;   // bytes written so far
+  std::uint64_t room_end = 0;  // room asked for up to here; 0: never asked
 };
 
 /// Opens `path` for writing as above. The old file, if any, is untouched

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 
 #include "app/platform.h"
 
@@ -325,8 +326,37 @@ bool open_output_file(const std::string& path, output_file& file, io_failure& fa
   return true;
 }
 
+namespace {
+
+// Room is asked for once a file passes this size, up to the next multiple of
+// room_step past the bytes about to be written.
+constexpr std::uint64_t room_from = std::uint64_t{1} << 20;
+constexpr std::uint64_t room_step = std::uint64_t{4} << 20;
+
+void set_room_aside(output_file& file, std::size_t size) {
+#ifdef __linux__
+  // Only Linux's fallocate is sure never to fall back on writing zeros.
+  const std::uint64_t end = file.written + size;
+  if (file.temp_path.empty() || end < room_from || end <= file.room_end) return;
+  const std::uint64_t room_end = (end / room_step + 1) * room_step;
+  if (room_end > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) return;
+  // Refused, or cut short, it may still have grown the file: commit cuts it
+  // back to what was written either way.
+  file.room_end = room_end;
+  if (fallocate(static_cast<int>(file.handle), 0, 0, static_cast<off_t>(room_end)) != 0) {
+    // Written without the room set aside.
+  }
+#else
+  static_cast<void>(file);
+  static_cast<void>(size);
+#endif
+}
+
+}  // namespace
+
 bool write_output_file(output_file& file, const char* data, std::size_t size, io_failure& failure) {
   const int fd = static_cast<int>(file.handle);
+  set_room_aside(file, size);
   while (size != 0) {
     const ssize_t wrote = write(fd, data, size);
     if (wrote < 0 && errno == EINTR) continue;
@@ -334,12 +364,20 @@ bool write_output_file(output_file& file, const char* data, std::size_t size, io
     if (wrote == 0) return fail(failure, "cannot write output", EIO);
     data += wrote;
     size -= static_cast<std::size_t>(wrote);
+    file.written += static_cast<std::uint64_t>(wrote);
   }
   return true;
 }
 
 bool commit_output_file(output_file& file, io_failure& failure) {
   const int fd = static_cast<int>(file.handle);
+  // Room set aside and not written is given back. Cutting a file short needs
+  // no room, so this fails only where the system fails at anything.
+  if (file.room_end != 0 && ftruncate(fd, static_cast<off_t>(file.written)) != 0) {
+    const int error = errno;
+    discard_output_file(file);
+    return fail(failure, "cannot write output", error);
+  }
   file.handle = -1;
   if (close(fd) != 0) {
     // Reached only when the file system reports a deferred write error at

@@ -328,6 +328,7 @@ bool write_output_file(output_file& file, const char* data, std::size_t size, io
     if (wrote == 0) return fail(failure, "cannot write output", ERROR_WRITE_FAULT);
     data += wrote;
     size -= wrote;
+    file.written += wrote;
   }
   return true;
 }
