@@ -21,6 +21,7 @@
 #include "csv_input/token_list.h"
 #include "preview/preview.h"
 #include "support/files.h"
+#include "text/byte_words.h"
 #include "voxel_model/cell_walk.h"
 #include "voxel_model/format_number.h"
 #include "voxel_model/model_writer.h"
@@ -56,6 +57,23 @@ std::vector<std::string> fields_of(std::string_view text) {
   std::vector<std::string> fields;
   for (std::string_view field : token_list{text}) fields.emplace_back(field);
   return fields;
+}
+
+TEST(ByteWords, LowestBitAndFirstFlaggedByteAtEveryPlace) {
+  std::mt19937_64 random(7);
+  for (unsigned i = 0; i < 64; ++i) {
+    // The bit, and any bits above it.
+    const std::uint64_t above = i == 63 ? 0 : random() << (i + 1);
+    const std::uint64_t bits = std::uint64_t{1} << i | above;
+    EXPECT_EQ(lowest_set_bit(bits), i);
+    EXPECT_EQ(lowest_set_bit_by_table(bits), i);
+    // Byte i / 8 flagged, and any bytes after it.
+    const unsigned byte = i / 8;
+    const std::uint64_t after = byte == 7 ? 0 : ~std::uint64_t{0} << (8 * byte + 8);
+    const std::uint64_t flags =
+        (std::uint64_t{0x80} << (8 * byte) | (random() & after)) & 0x8080808080808080u;
+    EXPECT_EQ(first_flagged_byte(flags), byte);
+  }
 }
 
 TEST(SeparatorScan, AgreesWithThePlainRuleAtEveryOffset) {
