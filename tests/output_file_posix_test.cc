@@ -16,6 +16,7 @@
 
 #include "app/platform.h"
 #include "app/run.h"
+#include "memory/large_pages.h"
 #include "support/files.h"
 #include "voxel_model/format_number.h"
 

@@ -11,7 +11,7 @@
 #include <type_traits>
 
 #include "app/parallel_document.h"
-#include "app/platform.h"
+#include "memory/large_pages.h"
 #include "csv_output/sproxel_writer.h"
 #include "vox_format/vox_reader.h"
 #include "vox_format/vox_writer.h"

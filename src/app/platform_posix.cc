@@ -451,20 +451,6 @@ bool read_file_start(const std::string& path, std::size_t size, std::string& sta
   return true;
 }
 
-void advise_large_pages(void* data, std::size_t size) {
-#ifdef MADV_HUGEPAGE
-  // The whole large pages inside the block.
-  const std::size_t offset = reinterpret_cast<std::uintptr_t>(data) % large_page_size;
-  const std::size_t skipped = offset == 0 ? 0 : large_page_size - offset;
-  if (size <= skipped) return;
-  const std::size_t whole = (size - skipped) / large_page_size * large_page_size;
-  if (whole != 0) madvise(static_cast<char*>(data) + skipped, whole, MADV_HUGEPAGE);
-#else
-  (void)data;
-  (void)size;
-#endif
-}
-
 bool same_file(const std::string& first, const std::string& second) {
   struct stat a {};
   struct stat b {};

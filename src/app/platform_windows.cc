@@ -475,8 +475,6 @@ bool read_file_start(const std::string& path, std::size_t size, std::string& sta
 // it, which a pipe's other end would notice: in doubt, always.
 bool replaced_at_the_end(const std::string& /*path*/) { return false; }
 
-void advise_large_pages(void*, std::size_t) {}
-
 bool same_file(const std::string& first, const std::string& second) {
   BY_HANDLE_FILE_INFORMATION a{};
   BY_HANDLE_FILE_INFORMATION b{};

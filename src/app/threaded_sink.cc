@@ -5,7 +5,7 @@
 #include <cstring>
 #include <system_error>
 
-#include "app/platform.h"
+#include "memory/large_pages.h"
 
 namespace cubewright {
 namespace {
