@@ -11,8 +11,8 @@
 #include <type_traits>
 
 #include "app/parallel_document.h"
-#include "memory/large_pages.h"
 #include "csv_output/sproxel_writer.h"
+#include "memory/large_pages.h"
 #include "vox_format/vox_reader.h"
 #include "vox_format/vox_writer.h"
 #include "voxel_model/cell_walk.h"
