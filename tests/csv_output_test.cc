@@ -116,10 +116,19 @@ TEST(SproxelWriter, CellsInWalkOrderWriteWhatTheirGridWrites) {
     ASSERT_TRUE(make_voxel_box(ordered_run, box));
     EXPECT_EQ(box.voxel_count, grid.voxel_count);
     EXPECT_TRUE(box.cells.empty());
-    // In pieces too, an empty one among them, cut anywhere.
-    const auto cut = static_cast<std::ptrdiff_t>(random() % (ordered.size() + 1));
-    const cell_pieces pieces = {
-        {ordered.begin(), ordered.begin() + cut}, {}, {ordered.begin() + cut, ordered.end()}};
+    // In pieces too, cut anywhere, from two stores in turn as two threads
+    // leave them, and with cells between that are no piece's.
+    cell_pieces pieces;
+    pieces.stores.resize(2);
+    for (std::size_t first = 0, piece = 0; first < ordered.size(); ++piece) {
+      const std::size_t taken = std::min<std::size_t>(random() % 40, ordered.size() - first);
+      std::vector<cell_voxel>& store = pieces.stores[piece % 2];
+      store.push_back({7, 7, 7});  // read, then dropped
+      store.insert(store.end(), ordered.begin() + static_cast<std::ptrdiff_t>(first),
+                   ordered.begin() + static_cast<std::ptrdiff_t>(first + taken));
+      pieces.add_span(piece % 2, store.size() - taken);
+      first += taken;
+    }
     for (const std::size_t block_size : {std::size_t{1}, std::size_t{64}, default_block_size}) {
       std::string from_cells;
       ASSERT_TRUE(write_sproxel_csv(ordered, box, string_sink(from_cells), block_size));

@@ -212,16 +212,17 @@ std::string export_of(const std::string& document, bool read_ahead) {
   request.placement.offset_x = 2147400000;
   std::string bytes;
   const conversion_result result = convert_model(request, string_sink(bytes));
-  std::string said = result.ok ? bytes : "failed: " + result.failure;
+  std::string said = result.ok ? bytes + "\n" + std::to_string(result.voxel_count) + " voxels"
+                               : "failed: " + result.failure;
   for (const std::string& note : result.notes) said += "\nnote: " + note;
   return said;
 }
 
 TEST(ReadAhead, ExportsWhatOneReaderExports) {
   // Documents the tool wrote, mirrored or not, then with something where
-  // the second reader starts or further on: a comment, a voxel written
-  // another way, positions that are no whole cell (one the second reader
-  // reads itself), a broken tag, a skeleton.
+  // a stretch the other readers take starts, or anywhere, once or a few
+  // times: a comment, a voxel written another way, positions that are no
+  // whole cell (one such reader reads itself), a broken tag, a skeleton.
   model_placement mirrored;
   mirrored.axis_factor_y = -1.0f;
   mirrored.offset_z = 6;
@@ -240,8 +241,8 @@ TEST(ReadAhead, ExportsWhatOneReaderExports) {
     const std::string text = export_text(8 + n % 5, n % 3 ? "\n" : "\r\n", n % 4 == 0, seed++);
     std::string document = document_of(text, n % 2 ? mirrored : model_placement());
     if (n % 10 == 9) {
-      // Voxel lines commented out around the middle, where the second
-      // reader starts: it reads them, and the first must not take them.
+      // Voxel lines commented out around the middle, where a stretch
+      // starts: its reader reads them, and the first must not take them.
       const std::size_t end = document.find('\n', document.size() / 2 + 300);
       const std::size_t start = document.find('\n', document.size() / 2 - 200);
       if (start != std::string::npos && end != std::string::npos) {
@@ -249,10 +250,14 @@ TEST(ReadAhead, ExportsWhatOneReaderExports) {
         document.insert(start + 1, "<!--\n");
       }
     } else if (n >= 4) {
-      // Near the middle, where the second reader starts, or anywhere.
-      std::size_t at = n % 3 ? document.size() / 2 + random() % 200 : random() % document.size();
-      at = document.find('\n', at);
-      if (at != std::string::npos) document.insert(at + 1, oddities[random() % oddities.size()]);
+      // Near the middle, where a stretch starts, or anywhere; in a few
+      // documents at several places, so that stretches after the first odd
+      // one are handed over, or read again, too.
+      for (int times = n % 4 == 3 ? 3 : 1; times > 0; --times) {
+        std::size_t at = n % 3 ? document.size() / 2 + random() % 200 : random() % document.size();
+        at = document.find('\n', at);
+        if (at != std::string::npos) document.insert(at + 1, oddities[random() % oddities.size()]);
+      }
     }
     const std::string one = export_of(document, false);
     ASSERT_EQ(export_of(document, true), one) << document;

@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <system_error>
 #include <thread>
 #include <type_traits>
@@ -199,12 +201,12 @@ float place_value(float value, float factor, std::int32_t offset) {
   return scaled + static_cast<float>(offset);
 }
 
-// Collects placed records as whole cells, at the end of the last of the
-// pieces, and what they are as a run; the first position that is not whole
-// stops the collection with a message.
+// Collects placed records as whole cells at the end of `cells`, and what
+// they are as a run; the first position that is not whole stops the
+// collection with a message.
 struct cell_collector {
   const conversion_request* request;
-  cell_pieces* pieces;
+  std::vector<cell_voxel>* cells;
   std::string failure;
   voxel_run run;
 
@@ -225,7 +227,7 @@ struct cell_collector {
     voxel.r = colour_byte(record.r);
     voxel.g = colour_byte(record.g);
     voxel.b = colour_byte(record.b);
-    pieces->back().push_back(voxel);
+    cells->push_back(voxel);
     run.add(voxel);
     return true;
   }
@@ -311,89 +313,200 @@ bool for_each_document_voxel(const conversion_request& request, conversion_resul
   return true;
 }
 
-// Collects the cells of a long document on two threads. A second one reads
-// the voxel lines of the second half, from a line start, as the tool writes
-// them; when the first reaches that line start in the state the second
-// assumed (a document the tool wrote always gets there so), it takes the
-// second's cells and reads on from where the second stopped. Otherwise the
-// second's cells are dropped and the first reads everything itself. Either
-// way the cells, the failure and the messages are those of one reader; the
-// second's cells are not copied but follow as a piece of their own.
-bool collect_document_in_two(const conversion_request& request, conversion_result& result,
-                             cell_collector& collector) {
+// A stretch of a long document, from one line start to the next stretch's,
+// read apart from the rest by whichever thread is free, and what its reader
+// found: its cells (a span of that thread's store), what they are as a run,
+// where the reader stopped and why.
+struct document_stretch {
+  std::size_t start = 0;
+  std::size_t end = 0;
+  cell_pieces::span cells;
+  voxel_run run;
+  std::size_t stop = 0;
+  bool whole = false;  // read up to `end`: nothing but white space was left
+  std::string failure;
+};
+
+// About this many bytes of a long document to a stretch: small enough that
+// the two threads end close together, large enough that handing over costs
+// nothing. Even a short document gets a few, so that every hand-over is met.
+constexpr std::size_t stretch_bytes = std::size_t{1} << 20;
+constexpr std::size_t min_stretches = 4;
+constexpr std::size_t max_stretches = 64;
+
+// The stretches after the first of `document`, cut at line starts.
+std::vector<document_stretch> cut_stretches(std::string_view document) {
+  const std::size_t count =
+      std::clamp(document.size() / stretch_bytes, min_stretches, max_stretches);
+  std::vector<document_stretch> stretches;
+  for (std::size_t k = 1; k < count; ++k) {
+    const std::size_t line_end = document.find('\n', document.size() / count * k);
+    if (line_end == std::string_view::npos) break;
+    const std::size_t start = line_end + 1;
+    if (start == document.size() || (!stretches.empty() && start <= stretches.back().start))
+      continue;
+    if (!stretches.empty()) stretches.back().end = start;
+    document_stretch stretch;
+    stretch.start = start;
+    stretch.end = document.size();
+    stretches.push_back(stretch);
+  }
+  return stretches;
+}
+
+// Whether the bytes from `from` to `to` are white space alone.
+bool only_space_between(std::string_view document, std::size_t from, std::size_t to) {
+  for (std::size_t i = from; i < to; ++i) {
+    const char c = document[i];
+    if (c != ' ' && c != '\t' && c != '\n' && c != '\r') return false;
+  }
+  return from <= to;
+}
+
+// The stretches of a document and the threads reading them.
+struct stretch_reading {
+  const conversion_request* request = nullptr;
+  std::string_view document;
+  std::vector<document_stretch> stretches;
+  std::atomic<std::size_t> next_unread{0};  // the first stretch no thread has taken
+  std::atomic<bool> stop{false};
+  std::mutex lock;
+  std::condition_variable finished;  // a stretch was read
+  std::vector<char> read;            // per stretch, under the lock
+
+  // Takes the next stretch nobody has taken and reads its voxel lines, as
+  // the tool writes them, into `cells`, which become store `store`; false
+  // when none was left.
+  bool read_next(std::vector<cell_voxel>& cells, std::size_t store) {
+    const std::size_t index = next_unread.fetch_add(1);
+    if (index >= stretches.size()) return false;
+    document_stretch& stretch = stretches[index];
+    cell_collector collector{request, &cells, {}, {}};
+    stretch.cells = {store, cells.size(), 0};
+    model_reader reader = open_voxel_line_reader(document, stretch.start);
+    voxel_record voxel;
+    // Near the end, it is checked whether only white space is left.
+    constexpr std::size_t end_reach = 64;
+    while (!stop.load(std::memory_order_relaxed)) {
+      if (reader.position + end_reach >= stretch.end &&
+          only_space_between(document, reader.position, stretch.end)) {
+        stretch.whole = true;
+        break;
+      }
+      if (next_voxel(reader, voxel) != read_step::voxel) break;
+      place_voxel(voxel, request->placement);
+      if (!collector.add(voxel, [&reader] { return voxel_line(reader); })) {
+        stretch.failure = collector.failure;
+        break;
+      }
+    }
+    stretch.cells.count = cells.size() - stretch.cells.first;
+    stretch.run = collector.run;
+    stretch.stop = reader.position;
+    const std::lock_guard<std::mutex> held(lock);
+    read[index] = 1;
+    finished.notify_all();
+    return true;
+  }
+
+  // Waits until stretch `index` is read, reading others into `cells`, store
+  // `store`, meanwhile while any are left.
+  void wait_for(std::size_t index, std::vector<cell_voxel>& cells, std::size_t store) {
+    for (;;) {
+      {
+        const std::lock_guard<std::mutex> held(lock);
+        if (read[index] != 0) return;
+      }
+      if (!read_next(cells, store)) break;
+    }
+    std::unique_lock<std::mutex> held(lock);
+    finished.wait(held, [&] { return read[index] != 0; });
+  }
+};
+
+// Collects the cells of a long document on two threads. The document is
+// cut into stretches at line starts; the first is read as any document is,
+// the others as voxel lines the tool writes, each by whichever thread takes
+// it first, into that thread's store. When the first reader reaches a
+// stretch's start in the state that stretch's reader assumed (a document
+// the tool wrote always gets there so), it takes that reader's cells and
+// reads on from where it stopped; a stretch it reaches otherwise, it reads
+// itself. Either way the cells, the failure and the messages are those of
+// one reader. The collector puts its cells into store 0 of `pieces`, the
+// second thread into store 1.
+bool collect_document_in_stretches(const conversion_request& request, conversion_result& result,
+                                   cell_collector& collector, cell_pieces& pieces) {
   const auto consume = [&collector](const voxel_record& record, const auto& line) {
     return collector.add(record, line);
   };
-  const std::string_view document = open_model_reader(request.text).document;
-  const std::size_t middle = document.find('\n', document.size() / 2);
-  if (middle == std::string_view::npos) {
-    return for_each_document_voxel(request, result, consume);
+  stretch_reading reading;
+  reading.request = &request;
+  reading.document = open_model_reader(request.text).document;
+  reading.stretches = cut_stretches(reading.document);
+  if (reading.stretches.empty()) {
+    const bool read = for_each_document_voxel(request, result, consume);
+    pieces.add_span(0, 0);
+    return read;
   }
-  const std::size_t split = middle + 1;
-
-  cell_pieces ahead_cells(1);
-  ahead_cells[0].reserve(collector.pieces->back().capacity() / 2 + 1);
-  advise_large_pages(ahead_cells[0].data(), ahead_cells[0].capacity() * sizeof(cell_voxel));
-  cell_collector ahead{collector.request, &ahead_cells, {}, {}};
-  model_reader ahead_reader = open_voxel_line_reader(document, split);
-  std::atomic<bool> stop{false};
-  bool ahead_whole = true;
+  reading.read.assign(reading.stretches.size(), 0);
   std::thread second;
   try {
-    second = std::thread([&] {
-      voxel_record voxel;
-      while (!stop.load(std::memory_order_relaxed) &&
-             next_voxel(ahead_reader, voxel) == read_step::voxel) {
-        place_voxel(voxel, request.placement);
-        if (!ahead.add(voxel, [&] { return voxel_line(ahead_reader); })) {
-          ahead_whole = false;
-          return;
-        }
+    second = std::thread([&reading, &pieces] {
+      // Its cells are its own until it ends: two vectors side by side, each
+      // grown by one thread, would share a cache line and cost both threads
+      // a miss at every cell.
+      std::vector<cell_voxel> cells = std::move(pieces.stores[1]);
+      while (!reading.stop.load(std::memory_order_relaxed) && reading.read_next(cells, 1)) {
       }
+      pieces.stores[1] = std::move(cells);
     });
   } catch (const std::system_error&) {
-    return for_each_document_voxel(request, result, consume);
+    // The stretches are all read on this thread.
   }
   // Stopped and waited for however the reading ends.
   struct joined {
-    std::atomic<bool>& stop;
+    stretch_reading& reading;
     std::thread& thread;
-    void wait() {
+    ~joined() {
+      reading.stop.store(true, std::memory_order_relaxed);
       if (thread.joinable()) thread.join();
     }
-    ~joined() {
-      stop.store(true, std::memory_order_relaxed);
-      wait();
-    }
-  } second_thread{stop, second};
+  } second_thread{reading, second};
 
-  // How far before the line start the first reader may stand and still be
-  // checked: the line end of the last line before it, and some blanks.
+  // How far before a stretch's start the first reader may stand and still
+  // be checked: the line end of the last line before it, and some blanks.
   constexpr std::size_t handover_reach = 64;
-  bool handed = false;
-  return for_each_document_voxel(request, result, consume, [&](model_reader& reader) {
-    if (handed || reader.position + handover_reach < split) return true;
-    if (!hands_over_at(reader, split)) {
-      // Past the line start in another state: read on alone.
-      if (reader.position > split) {
-        handed = true;
-        stop.store(true, std::memory_order_relaxed);
+  std::size_t next = 0;       // the next stretch to reach
+  std::size_t own_cells = 0;  // the first of this reader's cells not in a span
+  const bool read = for_each_document_voxel(request, result, consume, [&](model_reader& reader) {
+    while (next < reading.stretches.size()) {
+      const document_stretch& stretch = reading.stretches[next];
+      if (reader.position + handover_reach < stretch.start) return true;
+      if (!hands_over_at(reader, stretch.start)) {
+        // Short of the start, in another state: read on. Past it: this
+        // stretch is read here.
+        if (reader.position <= stretch.start) return true;
+        ++next;
+        continue;
       }
-      return true;
+      pieces.add_span(0, own_cells);
+      reading.wait_for(next, pieces.stores[0], 0);
+      if (stretch.cells.count != 0) pieces.spans.push_back(stretch.cells);
+      collector.run.join(stretch.run);
+      own_cells = pieces.stores[0].size();
+      ++next;
+      if (!stretch.failure.empty()) {
+        collector.failure = stretch.failure;
+        return false;
+      }
+      // Read up to the next stretch, or up to something else, which is
+      // read here.
+      reader.position = stretch.stop;
     }
-    handed = true;
-    second_thread.wait();
-    // The few voxels after the second's go on in a piece of their own.
-    collector.pieces->push_back(std::move(ahead_cells[0]));
-    collector.pieces->emplace_back();
-    collector.run.join(ahead.run);
-    if (!ahead_whole) {
-      collector.failure = ahead.failure;
-      return false;
-    }
-    reader.position = ahead_reader.position;
     return true;
   });
+  pieces.add_span(0, own_cells);
+  return read;
 }
 
 // Where a placement puts the lowest record bytes of its voxels along each
@@ -574,35 +687,54 @@ bool for_each_placed_voxel(const conversion_request& request, conversion_result&
   return for_each_csv_voxel(request, result, consume);
 }
 
-// The pieces' cells in one vector, the first piece's memory reused.
+// The pieces' cells in one vector: the first store as it is when it holds
+// them all in order, a copy otherwise.
 std::vector<cell_voxel> joined_pieces(cell_pieces& pieces) {
-  std::vector<cell_voxel> cells = std::move(pieces[0]);
-  for (std::size_t k = 1; k < pieces.size(); ++k) {
-    cells.insert(cells.end(), pieces[k].begin(), pieces[k].end());
-    pieces[k] = std::vector<cell_voxel>();
+  const std::vector<cell_pieces::span>& spans = pieces.spans;
+  if (spans.empty()) return {};
+  if (spans.size() == 1 && spans[0].store == 0 && spans[0].first == 0 &&
+      spans[0].count == pieces.stores[0].size()) {
+    return std::move(pieces.stores[0]);
   }
+  std::vector<cell_voxel> cells;
+  std::size_t count = 0;
+  for (const cell_pieces::span& span : spans) count += span.count;
+  cells.reserve(count);
+  for (const cell_pieces::span& span : spans) {
+    const cell_voxel* const first = pieces.stores[span.store].data() + span.first;
+    cells.insert(cells.end(), first, first + span.count);
+  }
+  pieces.stores.clear();
   return cells;
 }
 
 // Writes CSV or .vox from the placed voxels of any input.
 conversion_result write_cells(const conversion_request& request, output_sink sink) {
   conversion_result result;
-  cell_pieces pieces(1);
-  // Room for as many voxels as the document's shortest lines could hold,
-  // touched only as it fills.
+  const bool in_stretches = request.read_ahead && request.input == content_kind::model_document;
+  cell_pieces pieces;
+  // A store for each reading thread.
+  pieces.stores.resize(in_stretches ? 2 : 1);
+  // Room in each for as many voxels as the document's shortest lines could
+  // hold, touched only as it fills: either thread may read most of it.
   constexpr std::size_t shortest_voxel_line = 44;
   if (request.input == content_kind::model_document) {
-    pieces[0].reserve(request.text.size() / shortest_voxel_line + 1);
-    advise_large_pages(pieces[0].data(), pieces[0].capacity() * sizeof(cell_voxel));
+    for (std::vector<cell_voxel>& store : pieces.stores) {
+      store.reserve(request.text.size() / shortest_voxel_line + 1);
+      advise_large_pages(store.data(), store.capacity() * sizeof(cell_voxel));
+    }
   }
-  cell_collector collector{&request, &pieces, {}, {}};
-  const bool read =
-      request.read_ahead && request.input == content_kind::model_document
-          ? collect_document_in_two(request, result, collector)
-          : for_each_placed_voxel(request, result,
-                                  [&collector](const voxel_record& record, const auto& line) {
-                                    return collector.add(record, line);
-                                  });
+  cell_collector collector{&request, &pieces.stores[0], {}, {}};
+  bool read = false;
+  if (in_stretches) {
+    read = collect_document_in_stretches(request, result, collector, pieces);
+  } else {
+    read = for_each_placed_voxel(request, result,
+                                 [&collector](const voxel_record& record, const auto& line) {
+                                   return collector.add(record, line);
+                                 });
+    pieces.add_span(0, 0);
+  }
   if (!read) {
     if (result.failure.empty()) result.failure = collector.failure;
     return result;

@@ -123,8 +123,9 @@ bool write_sproxel_csv(const std::vector<cell_voxel>& walk_ordered, const voxel_
 bool write_sproxel_csv(const cell_pieces& walk_ordered, const voxel_grid& box, output_sink sink,
                        std::size_t block_size) {
   std::vector<cell_span> spans;
-  for (const std::vector<cell_voxel>& piece : walk_ordered) {
-    spans.push_back({piece.data(), piece.data() + piece.size()});
+  for (const cell_pieces::span& piece : walk_ordered.spans) {
+    const cell_voxel* const first = walk_ordered.stores[piece.store].data() + piece.first;
+    spans.push_back({first, first + piece.count});
   }
   return write_walk_ordered(spans.data(), spans.size(), box, sink, block_size);
 }

@@ -2,6 +2,7 @@
 // what the .vox reader places, the .vox writer stores and the preview draws.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -21,8 +22,25 @@ struct cell_voxel {
 };
 
 /// Voxels gathered in pieces, one sequence read piece after piece: the cells
-/// two threads read, kept apart rather than copied together.
-using cell_pieces = std::vector<std::vector<cell_voxel>>;
+/// several threads read, each into a store of its own, kept where they were
+/// put rather than copied together. `spans` are the sequence in order, each
+/// a run of consecutive cells of one store.
+struct cell_pieces {
+  struct span {
+    std::size_t store = 0;
+    std::size_t first = 0;
+    std::size_t count = 0;
+  };
+  std::vector<std::vector<cell_voxel>> stores;
+  std::vector<span> spans;
+
+  /// Store `store`'s cells from `first` to its end, when there are any, as
+  /// the next span.
+  void add_span(std::size_t store, std::size_t first) {
+    const std::size_t end = stores[store].size();
+    if (end > first) spans.push_back({store, first, end - first});
+  }
+};
 
 /// The document's record of a voxel placed by `placement`.
 inline voxel_record placed_record(const cell_voxel& cell, const model_placement& placement) {
