@@ -227,13 +227,12 @@ TEST(ReadAhead, ExportsWhatOneReaderExports) {
   mirrored.axis_factor_y = -1.0f;
   mirrored.offset_z = 6;
   const std::vector<std::string> oddities = {
-      "<!-- a comment -->\n",
-      "<voxel b=\"1\" g=\"0\" r=\"0.5\" z=\"3\" y=\"4\" x=\"-9\"/>\n",
+      "<!-- a comment -->\n", "<voxel b=\"1\" g=\"0\" r=\"0.5\" z=\"3\" y=\"4\" x=\"-9\"/>\n",
       "<voxel x=\"1.5\" y=\"0\" z=\"0\" r=\"0\" g=\"0\" b=\"0\" a=\"1.0\" />\n",
       "<voxel x=\"1\" y=\"0\" z=\"0\" r=\"0\" g=\"0\" b=\"0\" a=\"1.0\" >\n",
-      "<voxel x=\"9999999\" y=\"0\" z=\"0\" r=\"0\" g=\"0\" b=\"0\" a=\"1.0\" />\n",
-      "\n\n   \t\n",
-      "</voxels><voxels>\n",
+      "<voxel x=\"9999999\" y=\"0\" z=\"0\" r=\"0\" g=\"0\" b=\"0\" a=\"1.0\" />\n", "\n\n   \t\n",
+      // More blank space than a line holds, before a stretch's start.
+      std::string(90, '\n') + std::string(40, ' ') + "\n", "</voxels><voxels>\n",
       "</voxels><skeleton><bone/></skeleton><voxels>\n"};
   std::mt19937 random(41);
   unsigned seed = 100;

@@ -354,14 +354,8 @@ std::vector<document_stretch> cut_stretches(std::string_view document) {
   return stretches;
 }
 
-// Whether the bytes from `from` to `to` are white space alone.
-bool only_space_between(std::string_view document, std::size_t from, std::size_t to) {
-  for (std::size_t i = from; i < to; ++i) {
-    const char c = document[i];
-    if (c != ' ' && c != '\t' && c != '\n' && c != '\r') return false;
-  }
-  return from <= to;
-}
+// White space as a document has it between elements.
+bool is_white_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
 // The stretches of a document and the threads reading them.
 struct stretch_reading {
@@ -385,11 +379,12 @@ struct stretch_reading {
     stretch.cells = {store, cells.size(), 0};
     model_reader reader = open_voxel_line_reader(document, stretch.start);
     voxel_record voxel;
-    // Near the end, it is checked whether only white space is left.
-    constexpr std::size_t end_reach = 64;
     while (!stop.load(std::memory_order_relaxed)) {
-      if (reader.position + end_reach >= stretch.end &&
-          only_space_between(document, reader.position, stretch.end)) {
+      // Only white space left before the next stretch: this one is read.
+      // (A voxel line never runs past a line end, so none runs into it.)
+      std::size_t next = reader.position;
+      while (next < stretch.end && is_white_space(document[next])) ++next;
+      if (next >= stretch.end) {
         stretch.whole = true;
         break;
       }
@@ -473,15 +468,15 @@ bool collect_document_in_stretches(const conversion_request& request, conversion
     }
   } second_thread{reading, second};
 
-  // How far before a stretch's start the first reader may stand and still
-  // be checked: the line end of the last line before it, and some blanks.
-  constexpr std::size_t handover_reach = 64;
   std::size_t next = 0;       // the next stretch to reach
   std::size_t own_cells = 0;  // the first of this reader's cells not in a span
   const bool read = for_each_document_voxel(request, result, consume, [&](model_reader& reader) {
     while (next < reading.stretches.size()) {
       const document_stretch& stretch = reading.stretches[next];
-      if (reader.position + handover_reach < stretch.start) return true;
+      // Checked once nothing but white space is left before its start.
+      std::size_t ahead = reader.position;
+      while (ahead < stretch.start && is_white_space(reading.document[ahead])) ++ahead;
+      if (ahead < stretch.start) return true;
       if (!hands_over_at(reader, stretch.start)) {
         // Short of the start, in another state: read on. Past it: this
         // stretch is read here.
