@@ -354,9 +354,6 @@ std::vector<document_stretch> cut_stretches(std::string_view document) {
   return stretches;
 }
 
-// White space as a document has it between elements.
-bool is_white_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
-
 // The stretches of a document and the threads reading them.
 struct stretch_reading {
   const conversion_request* request = nullptr;
@@ -382,9 +379,7 @@ struct stretch_reading {
     while (!stop.load(std::memory_order_relaxed)) {
       // Only white space left before the next stretch: this one is read.
       // (A voxel line never runs past a line end, so none runs into it.)
-      std::size_t next = reader.position;
-      while (next < stretch.end && is_white_space(document[next])) ++next;
-      if (next >= stretch.end) {
+      if (only_space_until(reader, stretch.end)) {
         stretch.whole = true;
         break;
       }
@@ -473,13 +468,9 @@ bool collect_document_in_stretches(const conversion_request& request, conversion
   const bool read = for_each_document_voxel(request, result, consume, [&](model_reader& reader) {
     while (next < reading.stretches.size()) {
       const document_stretch& stretch = reading.stretches[next];
-      // Checked once nothing but white space is left before its start.
-      std::size_t ahead = reader.position;
-      while (ahead < stretch.start && is_white_space(reading.document[ahead])) ++ahead;
-      if (ahead < stretch.start) return true;
       if (!hands_over_at(reader, stretch.start)) {
-        // Short of the start, in another state: read on. Past it: this
-        // stretch is read here.
+        // Short of the start (something before it, or another state): read
+        // on. Past it: this stretch is read here.
         if (reader.position <= stretch.start) return true;
         ++next;
         continue;

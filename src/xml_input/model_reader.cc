@@ -980,16 +980,17 @@ model_reader open_voxel_line_reader(std::string_view document, std::size_t offse
   return reader;
 }
 
-bool hands_over_at(const model_reader& reader, std::size_t offset) {
-  if (reader.at != stage::in_root || reader.root_child != context::voxels ||
-      reader.open_elements.size() != 2 || reader.position > offset ||
-      offset > reader.document.size()) {
-    return false;
-  }
+bool only_space_until(const model_reader& reader, std::size_t offset) {
+  if (reader.position > offset || offset > reader.document.size()) return false;
   for (std::size_t i = reader.position; i < offset; ++i) {
     if (!is_space(static_cast<char32_t>(byte_at(reader.document, i)))) return false;
   }
   return true;
+}
+
+bool hands_over_at(const model_reader& reader, std::size_t offset) {
+  return reader.at == stage::in_root && reader.root_child == context::voxels &&
+         reader.open_elements.size() == 2 && only_space_until(reader, offset);
 }
 
 read_step next_voxel(model_reader& reader, voxel_record& voxel) {

@@ -116,10 +116,16 @@ read_step next_voxel(model_reader& reader, voxel_record& voxel);
 /// whole reader hands over at `offset` (hands_over_at).
 model_reader open_voxel_line_reader(std::string_view document, std::size_t offset);
 
+/// True when nothing but white space lies from `reader`'s position to
+/// `offset` (false when it stands past `offset`); looks no further than the
+/// first byte that is not.
+bool only_space_until(const model_reader& reader, std::size_t offset);
+
 /// True when `reader` stands where a voxel line reader from `offset` assumes
 /// the document to be: a `voxels` child of the root open, and nothing but
-/// white space from its position to `offset`. Then moving its `position` to
-/// where that reader stopped skips exactly the voxels that reader gave.
+/// white space from its position to `offset` (only_space_until). Then moving
+/// its `position` to where that reader stopped skips exactly the voxels that
+/// reader gave.
 bool hands_over_at(const model_reader& reader, std::size_t offset);
 
 /// The line of the `<` of the voxel just read.
