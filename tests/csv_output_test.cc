@@ -2,12 +2,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "app/conversion.h"
 #include "csv_output/sproxel_writer.h"
+#include "memory/large_pages.h"
 #include "voxel_model/cell_walk.h"
 #include "voxel_model/voxel_grid.h"
 
@@ -49,6 +51,23 @@ TEST(VoxelGrid, RefusesBoxesPastTheLimitWithoutOverflow) {
   EXPECT_EQ(bounding_box_cells({{0, 0, 0}, {(1 << 14) - 1, (1 << 14) - 1, 0}}), max_grid_cells);
   EXPECT_TRUE(make_voxel_grid({}, grid));
   EXPECT_EQ(grid.size_x, 0);
+}
+
+TEST(VoxelGrid, LargeGridsStartAtALargePageAndHoldEveryCell) {
+  // Sizes below, at and past two large pages, and not a whole number of them.
+  for (const std::size_t count : {std::size_t{1000}, 2 * large_page_size / 4,
+                                  2 * large_page_size / 4 + 1, std::size_t{3000001}}) {
+    grid_cells cells(count);
+    ASSERT_EQ(cells.size(), count);
+    if (count >= 2 * large_page_size / 4) {
+      EXPECT_EQ(reinterpret_cast<std::uintptr_t>(cells.data()) % large_page_size, 0u) << count;
+    }
+    cells.fault_in(0, count);
+    EXPECT_EQ(cells[0] | cells[count / 2] | cells[count - 1], 0u);
+    cells[0] = 1;
+    cells[count - 1] = 2;
+    EXPECT_EQ(cells[0] + cells[count - 1], 3u);
+  }
 }
 
 TEST(SproxelWriter, WritesWhatTheEditorWrites) {

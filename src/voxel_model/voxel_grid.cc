@@ -1,7 +1,10 @@
 #include "voxel_model/voxel_grid.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <new>
+
+#include "memory/large_pages.h"
 
 namespace cubewright {
 namespace {
@@ -29,8 +32,22 @@ voxel_grid grid_frame(const voxel_box& box) {
 
 grid_cells::grid_cells(std::size_t count) {
   if (count == 0) return;
-  cells_.reset(static_cast<std::uint32_t*>(std::calloc(count, sizeof(std::uint32_t))));
-  if (!cells_) throw std::bad_alloc();
+  if (count > SIZE_MAX / sizeof(std::uint32_t) - 2 * large_page_size) throw std::bad_alloc();
+  // Each fresh page costs a fault, which outweighs the work done on its
+  // cells by far: a grid of two large pages or more lies in whole large
+  // pages, from a large page boundary (the room around them is virtual only).
+  const std::size_t bytes = count * sizeof(std::uint32_t);
+  const bool large = bytes >= 2 * large_page_size;
+  const std::size_t pages_bytes = (bytes + large_page_size - 1) / large_page_size * large_page_size;
+  block_.reset(large ? std::calloc(pages_bytes + large_page_size, 1)
+                     : std::calloc(count, sizeof(std::uint32_t)));
+  if (!block_) throw std::bad_alloc();
+  cells_ = static_cast<std::uint32_t*>(block_.get());
+  if (large) {
+    const std::size_t offset = reinterpret_cast<std::uintptr_t>(cells_) % large_page_size;
+    if (offset != 0) cells_ += (large_page_size - offset) / sizeof(std::uint32_t);
+    advise_large_pages(cells_, pages_bytes);
+  }
   size_ = count;
 }
 

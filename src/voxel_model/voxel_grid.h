@@ -22,7 +22,8 @@ inline constexpr std::uint64_t max_grid_cells = std::uint64_t{1} << 28;
 inline constexpr std::uint32_t filled_cell = std::uint32_t{1} << 24;
 
 /// The values of a grid's cells, all 0 until written, in memory the system
-/// hands out already zeroed: nothing is written to clear it.
+/// hands out already zeroed: nothing is written to clear it. A grid of
+/// several MiB lies in large pages where the system gives them.
 class grid_cells {
  public:
   grid_cells() = default;
@@ -36,8 +37,8 @@ class grid_cells {
   /// in by different threads at once.
   void fault_in(std::size_t first, std::size_t last);
 
-  std::uint32_t* data() { return cells_.get(); }
-  const std::uint32_t* data() const { return cells_.get(); }
+  std::uint32_t* data() { return cells_; }
+  const std::uint32_t* data() const { return cells_; }
   std::size_t size() const { return size_; }
   bool empty() const { return size_ == 0; }
   std::uint32_t& operator[](std::size_t index) { return cells_[index]; }
@@ -45,9 +46,12 @@ class grid_cells {
 
  private:
   struct release {
-    void operator()(std::uint32_t* cells) const { std::free(cells); }
+    void operator()(void* block) const { std::free(block); }
   };
-  std::unique_ptr<std::uint32_t[], release> cells_;
+  // The block as allocated; a large grid's cells start at its first large
+  // page boundary.
+  std::unique_ptr<void, release> block_;
+  std::uint32_t* cells_ = nullptr;
   std::size_t size_ = 0;
 };
 
