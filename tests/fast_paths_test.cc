@@ -450,8 +450,17 @@ TEST(InputFile, HoldsTheBytesOfTheFile) {
   io_failure failure;
   ASSERT_TRUE(open_input_file(folder / "model.csv", input, failure)) << failure.reason;
   EXPECT_EQ(input.text, contents);
+  // Where the file is mapped, ranges of it can be copied too, while it
+  // still holds them.
+  char copied[8] = {};
+  if (input.mapping != nullptr) {
+    ASSERT_TRUE(read_input_range(input, 9, copied, 8));
+    EXPECT_EQ(std::string(copied, 8), contents.substr(9, 8));
+    EXPECT_FALSE(read_input_range(input, 20, copied, 8));
+  }
   close_input_file(input);
   EXPECT_TRUE(input.text.empty());
+  EXPECT_FALSE(read_input_range(input, 0, copied, 1));
   close_input_file(input);  // a second close is harmless
 }
 

@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -198,11 +199,27 @@ TEST(ParallelDocument, WritesAGridAsOneThreadWrites) {
   }
 }
 
+// Copies bytes of a document, but none at or past `cut` (as from a file
+// another program cut short there).
+struct document_copier {
+  const std::string* document;
+  std::size_t cut;
+};
+
+bool copy_document(const void* context, std::size_t offset, char* out, std::size_t size) {
+  const auto& copier = *static_cast<const document_copier*>(context);
+  if (offset + size > copier.cut) return false;
+  std::memcpy(out, copier.document->data() + offset, size);
+  return true;
+}
+
 // What an export of a document gives: the output, or the failure, with
 // the notes.
-std::string export_of(const std::string& document, bool read_ahead) {
+std::string export_of(const std::string& document, bool read_ahead,
+                      const document_copier* copier = nullptr) {
   conversion_request request;
   request.text = document;
+  if (copier != nullptr) request.copier = {copier, &copy_document};
   request.input = content_kind::model_document;
   request.input_path = "model.xml";
   request.format = output_format::csv;
@@ -223,6 +240,8 @@ TEST(ReadAhead, ExportsWhatOneReaderExports) {
   // a stretch the other readers take starts, or anywhere, once or a few
   // times: a comment, a voxel written another way, positions that are no
   // whole cell (one such reader reads itself), a broken tag, a skeleton.
+  // Each is read from the text, and through copies of windows, whole or cut
+  // short somewhere; the last documents span several windows a stretch.
   model_placement mirrored;
   mirrored.axis_factor_y = -1.0f;
   mirrored.offset_z = 6;
@@ -236,8 +255,9 @@ TEST(ReadAhead, ExportsWhatOneReaderExports) {
       "</voxels><skeleton><bone/></skeleton><voxels>\n"};
   std::mt19937 random(41);
   unsigned seed = 100;
-  for (int n = 0; n < 60; ++n) {
-    const std::string text = export_text(8 + n % 5, n % 3 ? "\n" : "\r\n", n % 4 == 0, seed++);
+  for (int n = 0; n < 64; ++n) {
+    const int side = n < 60 ? 8 + n % 5 : 36;
+    const std::string text = export_text(side, n % 3 ? "\n" : "\r\n", n % 4 == 0, seed++);
     std::string document = document_of(text, n % 2 ? mirrored : model_placement());
     if (n % 10 == 9) {
       // Voxel lines commented out around the middle, where a stretch
@@ -260,6 +280,10 @@ TEST(ReadAhead, ExportsWhatOneReaderExports) {
     }
     const std::string one = export_of(document, false);
     ASSERT_EQ(export_of(document, true), one) << document;
+    const document_copier whole{&document, document.size()};
+    ASSERT_EQ(export_of(document, true, &whole), one) << document;
+    const document_copier cut{&document, random() % document.size()};
+    ASSERT_EQ(export_of(document, true, &cut), one) << "cut at " << cut.cut << ": " << document;
   }
 }
 

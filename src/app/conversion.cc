@@ -316,15 +316,14 @@ bool for_each_document_voxel(const conversion_request& request, conversion_resul
 // A stretch of a long document, from one line start to the next stretch's,
 // read apart from the rest by whichever thread is free, and what its reader
 // found: its cells (a span of that thread's store), what they are as a run,
-// where the reader stopped and why.
+// and where it stopped: at `end` when only white space was left, else at
+// the first thing it did not take.
 struct document_stretch {
   std::size_t start = 0;
   std::size_t end = 0;
   cell_pieces::span cells;
   voxel_run run;
   std::size_t stop = 0;
-  bool whole = false;  // read up to `end`: nothing but white space was left
-  std::string failure;
 };
 
 // About this many bytes of a long document to a stretch: small enough that
@@ -333,6 +332,13 @@ struct document_stretch {
 constexpr std::size_t stretch_bytes = std::size_t{1} << 20;
 constexpr std::size_t min_stretches = 4;
 constexpr std::size_t max_stretches = 64;
+
+// A stretch is read a window of this many bytes at a time, copied into a
+// buffer of the reading thread where the request has a copier, with this
+// many more after it: a voxel line starting in the window, and the white
+// space before it, lie in the window and its reach.
+constexpr std::size_t window_bytes = std::size_t{1} << 16;
+constexpr std::size_t window_reach = 512;
 
 // The stretches after the first of `document`, cut at line starts.
 std::vector<document_stretch> cut_stretches(std::string_view document) {
@@ -367,32 +373,54 @@ struct stretch_reading {
 
   // Takes the next stretch nobody has taken and reads its voxel lines, as
   // the tool writes them, into `cells`, which become store `store`; false
-  // when none was left.
-  bool read_next(std::vector<cell_voxel>& cells, std::size_t store) {
+  // when none was left. A window of the stretch is read where it lies, or
+  // from a copy in `buffer` (made when first needed). A voxel that is no
+  // whole cell, or a window that cannot be copied, ends the stretch before
+  // it: the first reader then reads on from there, and names its line.
+  bool read_next(std::vector<cell_voxel>& cells, std::size_t store, std::vector<char>& buffer) {
     const std::size_t index = next_unread.fetch_add(1);
     if (index >= stretches.size()) return false;
     document_stretch& stretch = stretches[index];
     cell_collector collector{request, &cells, {}, {}};
     stretch.cells = {store, cells.size(), 0};
-    model_reader reader = open_voxel_line_reader(document, stretch.start);
-    voxel_record voxel;
-    while (!stop.load(std::memory_order_relaxed)) {
-      // Only white space left before the next stretch: this one is read.
-      // (A voxel line never runs past a line end, so none runs into it.)
-      if (only_space_until(reader, stretch.end)) {
-        stretch.whole = true;
-        break;
+    const text_copier& copier = request->copier;
+    std::size_t at = stretch.start;  // where the window starts
+    bool ended = false;
+    while (!ended && at < stretch.end && !stop.load(std::memory_order_relaxed)) {
+      const std::size_t limit = std::min(window_bytes, stretch.end - at);
+      std::string_view window = document.substr(at, limit + window_reach);
+      if (copier.copy != nullptr) {
+        if (buffer.empty()) buffer.resize(window_bytes + window_reach);
+        if (!copier.copy(copier.context, at, buffer.data(), window.size())) break;
+        window = std::string_view(buffer.data(), window.size());
       }
-      if (next_voxel(reader, voxel) != read_step::voxel) break;
-      place_voxel(voxel, request->placement);
-      if (!collector.add(voxel, [&reader] { return voxel_line(reader); })) {
-        stretch.failure = collector.failure;
-        break;
+      model_reader reader = open_voxel_line_reader(window, 0);
+      voxel_record voxel;
+      while (reader.position < limit) {
+        // Only white space left before the next stretch: this one is read.
+        // (A voxel line never runs past a line end, so none runs into it.)
+        if (at + limit == stretch.end && only_space_until(reader, limit)) {
+          reader.position = limit;
+          ended = true;
+          break;
+        }
+        const std::size_t before = reader.position;
+        if (next_voxel(reader, voxel) != read_step::voxel) {
+          ended = true;
+          break;
+        }
+        place_voxel(voxel, request->placement);
+        if (!collector.add(voxel, [] { return std::size_t{0}; })) {
+          reader.position = before;
+          ended = true;
+          break;
+        }
       }
+      at += reader.position;
     }
     stretch.cells.count = cells.size() - stretch.cells.first;
     stretch.run = collector.run;
-    stretch.stop = reader.position;
+    stretch.stop = at;
     const std::lock_guard<std::mutex> held(lock);
     read[index] = 1;
     finished.notify_all();
@@ -401,13 +429,14 @@ struct stretch_reading {
 
   // Waits until stretch `index` is read, reading others into `cells`, store
   // `store`, meanwhile while any are left.
-  void wait_for(std::size_t index, std::vector<cell_voxel>& cells, std::size_t store) {
+  void wait_for(std::size_t index, std::vector<cell_voxel>& cells, std::size_t store,
+                std::vector<char>& buffer) {
     for (;;) {
       {
         const std::lock_guard<std::mutex> held(lock);
         if (read[index] != 0) return;
       }
-      if (!read_next(cells, store)) break;
+      if (!read_next(cells, store, buffer)) break;
     }
     std::unique_lock<std::mutex> held(lock);
     finished.wait(held, [&] { return read[index] != 0; });
@@ -446,7 +475,8 @@ bool collect_document_in_stretches(const conversion_request& request, conversion
       // grown by one thread, would share a cache line and cost both threads
       // a miss at every cell.
       std::vector<cell_voxel> cells = std::move(pieces.stores[1]);
-      while (!reading.stop.load(std::memory_order_relaxed) && reading.read_next(cells, 1)) {
+      std::vector<char> buffer;
+      while (!reading.stop.load(std::memory_order_relaxed) && reading.read_next(cells, 1, buffer)) {
       }
       pieces.stores[1] = std::move(cells);
     });
@@ -463,6 +493,7 @@ bool collect_document_in_stretches(const conversion_request& request, conversion
     }
   } second_thread{reading, second};
 
+  std::vector<char> buffer;   // this thread's windows of stretches
   std::size_t next = 0;       // the next stretch to reach
   std::size_t own_cells = 0;  // the first of this reader's cells not in a span
   const bool read = for_each_document_voxel(request, result, consume, [&](model_reader& reader) {
@@ -476,15 +507,11 @@ bool collect_document_in_stretches(const conversion_request& request, conversion
         continue;
       }
       pieces.add_span(0, own_cells);
-      reading.wait_for(next, pieces.stores[0], 0);
+      reading.wait_for(next, pieces.stores[0], 0, buffer);
       if (stretch.cells.count != 0) pieces.spans.push_back(stretch.cells);
       collector.run.join(stretch.run);
       own_cells = pieces.stores[0].size();
       ++next;
-      if (!stretch.failure.empty()) {
-        collector.failure = stretch.failure;
-        return false;
-      }
       // Read up to the next stretch, or up to something else, which is
       // read here.
       reader.position = stretch.stop;

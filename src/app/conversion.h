@@ -65,9 +65,20 @@ struct placed_bounds {
   void add(float x, float y, float z);
 };
 
+/// A way to copy bytes of an input text without touching the text itself:
+/// `copy(context, offset, out, size)` copies `size` bytes from `offset` on
+/// into `out`, or returns false (nothing can be assumed of `out` then).
+struct text_copier {
+  const void* context = nullptr;
+  bool (*copy)(const void* context, std::size_t offset, char* out, std::size_t size) = nullptr;
+};
+
 /// One conversion, from an input text to an output format.
 struct conversion_request {
   std::string_view text;
+  text_copier copier;  // optional: the threads reading a long document copy
+                       // windows of it into small buffers with it; where a
+                       // copy fails, the text itself is read
   content_kind input = content_kind::sproxel_csv;
   std::string input_path;  // for messages only
   model_placement placement;

@@ -41,6 +41,7 @@ struct input_file {
   std::string contents;
   void* mapping = nullptr;
   std::size_t mapped_size = 0;
+  int descriptor = -1;  // a mapped file's, open until close_input_file
 };
 
 /// Opens `path` as above. On failure `file` holds no text.
@@ -48,6 +49,14 @@ bool open_input_file(const std::string& path, input_file& file, io_failure& fail
 
 /// Releases the text. Safe to call more than once.
 void close_input_file(input_file& file);
+
+/// Copies `size` bytes of a mapped input from `offset` on into `out`,
+/// through the system's file cache rather than through the mapping: each
+/// page of a mapping first touched costs a fault, and on some machines that
+/// costs more than copying the page into a small buffer used again and
+/// again. False for an input that is not mapped (Windows, pipes), and when
+/// the file no longer holds those bytes (another program cut it short).
+bool read_input_range(const input_file& file, std::size_t offset, char* out, std::size_t size);
 
 /// An output being written. A regular file (or a path that does not exist
 /// yet) is written to a temporary file beside it, which replaces it in one

@@ -230,7 +230,7 @@ bool open_input_file(const std::string& path, input_file& file, io_failure& fail
     input_cut_short_size = input_cut_short_line.size();
     void* mapping = mmap(nullptr, size, PROT_READ, flags, fd, 0);
     if (mapping != MAP_FAILED) {
-      close(fd);
+      file.descriptor = fd;  // for read_input_range
       file.mapping = mapping;
       file.mapped_size = size;
       file.text = std::string_view(static_cast<const char*>(mapping), size);
@@ -252,10 +252,25 @@ void close_input_file(input_file& file) {
     mapped_input_end = 0;
     munmap(file.mapping, file.mapped_size);
   }
+  if (file.descriptor >= 0) close(file.descriptor);
+  file.descriptor = -1;
   file.mapping = nullptr;
   file.mapped_size = 0;
   file.text = std::string_view();
   file.contents.clear();
+}
+
+bool read_input_range(const input_file& file, std::size_t offset, char* out, std::size_t size) {
+  if (file.descriptor < 0) return false;
+  while (size > 0) {
+    const ssize_t got = pread(file.descriptor, out, size, static_cast<off_t>(offset));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;
+    offset += static_cast<std::size_t>(got);
+    out += got;
+    size -= static_cast<std::size_t>(got);
+  }
+  return true;
 }
 
 bool open_output_file(const std::string& path, output_file& file, io_failure& failure) {

@@ -259,6 +259,8 @@ void close_input_file(input_file& file) {
   file.contents.clear();
 }
 
+bool read_input_range(const input_file&, std::size_t, char*, std::size_t) { return false; }
+
 bool open_output_file(const std::string& path, output_file& file, io_failure& failure) {
   file = output_file{};
   if (!path.empty() && is_separator(path.back()))

@@ -248,11 +248,18 @@ std::optional<std::string> wrong_picture_path(const command_line& line) {
 }
 
 // Converts the text of the whole input into the output file.
-int convert_input(const command_line& line, std::string_view text, bool writer_thread) {
+// Copies bytes of a mapped input; the context is its input_file.
+bool copy_input(const void* context, std::size_t offset, char* out, std::size_t size) {
+  return read_input_range(*static_cast<const input_file*>(context), offset, out, size);
+}
+
+int convert_input(const command_line& line, const input_file& source, bool writer_thread) {
+  const std::string_view text = source.text;
   const conversion_options& options = line.options;
   const bool drawing = !line.preview_path.empty();
   conversion_request request;
   request.text = text;
+  if (source.mapping != nullptr) request.copier = {&source, &copy_input};
   request.input = recognise_input_unchecked(text);
   request.input_path = options.input_csv;
   request.placement = options;
@@ -392,7 +399,7 @@ int run_conversion(const std::vector<std::string>& arguments, bool writer_thread
   if (!open_input_file(line.options.input_csv, input, failure)) {
     return report(failure, line.options.input_csv);
   }
-  const int status = convert_input(line, input.text, writer_thread);
+  const int status = convert_input(line, input, writer_thread);
   close_input_file(input);
   return status;
 }
