@@ -175,5 +175,17 @@ TEST(LargePages, AdviceCoversTheWholeLargePagesInsideAndKeepsTheBytes) {
   }
 }
 
+TEST(LargePages, LargeBlocksStartAtALargePageAndAreAdvisedThroughout) {
+  for (const std::size_t size : {std::size_t{100}, large_page_size, 2 * large_page_size + 5}) {
+    std::vector<unsigned char, large_page_allocator<unsigned char>> bytes(size, 7);
+    EXPECT_EQ(std::count(bytes.begin(), bytes.end(), 7), static_cast<std::ptrdiff_t>(size));
+    if (size < large_page_size) continue;
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(bytes.data()) % large_page_size, 0u) << size;
+    const std::string flags = mapping_flags(bytes.data() + size - 1);
+    if (flags.empty()) GTEST_SKIP() << "no /proc/self/smaps";
+    EXPECT_NE(flags.find(" hg"), std::string::npos) << size << ": " << flags;
+  }
+}
+
 }  // namespace
 }  // namespace cubewright

@@ -394,7 +394,7 @@ TEST(FastZlib, InflatesBackToItsInput) {
 
 // Every chunk's CRC-32 by its definition, one bit at a time; the reader
 // below does not look at them.
-void expect_chunk_checks(const std::vector<std::uint8_t>& png) {
+void expect_chunk_checks(const picture_bytes& png) {
   const auto word = [&png](std::size_t at) {
     return std::uint32_t{png[at]} << 24 | std::uint32_t{png[at + 1]} << 16 |
            std::uint32_t{png[at + 2]} << 8 | png[at + 3];
@@ -418,7 +418,7 @@ void expect_chunk_checks(const std::vector<std::uint8_t>& png) {
 }
 
 void expect_png_reads_back(const rgba_image& image, int threads = 1) {
-  const std::vector<std::uint8_t> png = encode_png(image, threads);
+  const picture_bytes png = encode_png(image, threads);
   ASSERT_FALSE(png.empty());
   expect_chunk_checks(png);
   int width = 0;
@@ -431,7 +431,7 @@ void expect_png_reads_back(const rgba_image& image, int threads = 1) {
   EXPECT_EQ(width, image.width);
   EXPECT_EQ(height, image.height);
   EXPECT_EQ(channels, 4);
-  const std::vector<unsigned char> decoded(pixels, pixels + image.pixels.size());
+  const picture_bytes decoded(pixels, pixels + image.pixels.size());
   stbi_image_free(pixels);
   EXPECT_TRUE(decoded == image.pixels);
 }
@@ -469,7 +469,7 @@ TEST(EncodePng, SameFileWhereverTheRowsAreFiltered) {
     return copy;
   };
   EXPECT_TRUE(encode_png(std::move(image)) == encode_png(kept));
-  const std::vector<std::uint8_t> halves = encode_png(kept, 2);
+  const picture_bytes halves = encode_png(kept, 2);
   EXPECT_TRUE(encode_png(with_room(), 2) == halves);
   EXPECT_TRUE(encode_png(with_room(), 1) == halves);
   expect_png_reads_back(kept);

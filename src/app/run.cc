@@ -152,7 +152,7 @@ class picture_drawing {
     }
   }
 
-  const std::vector<std::uint8_t>& png() {
+  const picture_bytes& png() {
     finish();
     if (!drawn_) draw(1);
     return png_;
@@ -207,13 +207,13 @@ class picture_drawing {
   conversion_request request_;  // a copy, never changed
   const std::vector<cell_voxel>* compared_;
   std::thread thread_;
-  std::vector<std::uint8_t> png_;
+  picture_bytes png_;
   bool drawn_ = false;
 };
 
 // Writes the picture through the same safe replacement as every output. The
 // model's own output is committed by the caller only after this succeeded.
-bool write_picture(const command_line& line, const std::vector<std::uint8_t>& png) {
+bool write_picture(const command_line& line, const picture_bytes& png) {
   if (png.empty()) {
     fail("cannot draw preview: " + line.preview_path + ": out of memory");
     return false;

@@ -1,6 +1,7 @@
 #include "memory/large_pages.h"
 
 #include <cstdint>
+#include <cstdlib>
 
 #if defined(__linux__)
 #include <sys/mman.h>
@@ -20,6 +21,19 @@ void advise_large_pages(void* data, std::size_t size) {
   static_cast<void>(data);
   static_cast<void>(size);
 #endif
+}
+
+void* allocate_in_large_pages(std::size_t size) {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+  if (size >= large_page_size && size <= SIZE_MAX - large_page_size) {
+    const std::size_t whole = (size + large_page_size - 1) / large_page_size * large_page_size;
+    void* block = nullptr;
+    if (posix_memalign(&block, large_page_size, whole) != 0) return nullptr;
+    madvise(block, whole, MADV_HUGEPAGE);
+    return block;
+  }
+#endif
+  return std::malloc(size == 0 ? 1 : size);
 }
 
 }  // namespace cubewright

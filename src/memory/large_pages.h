@@ -3,6 +3,9 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdlib>
+#include <limits>
+#include <new>
 
 namespace cubewright {
 
@@ -16,5 +19,31 @@ inline constexpr std::size_t large_page_size = std::size_t{2} << 20;
 /// Advice only, for blocks of several MiB: nothing changes where the system
 /// has none to give (on Windows large pages need a privilege users lack).
 void advise_large_pages(void* data, std::size_t size);
+
+/// `size` bytes of uninitialised memory, to be freed with std::free; null
+/// when there is none. Where the system has large pages to give (Linux),
+/// a block of a large page or more starts at a large page boundary and is
+/// advised to be backed by them throughout, up to whole large pages: a
+/// block that starts anywhere else keeps small pages up to its first
+/// boundary, each costing its own fault.
+void* allocate_in_large_pages(std::size_t size);
+
+/// An allocator of allocate_in_large_pages, for vectors filled once.
+template <typename T>
+struct large_page_allocator {
+  using value_type = T;
+  large_page_allocator() = default;
+  template <typename U>
+  explicit large_page_allocator(const large_page_allocator<U>&) {}
+  T* allocate(std::size_t count) {
+    if (count > std::numeric_limits<std::size_t>::max() / sizeof(T)) throw std::bad_alloc();
+    void* block = allocate_in_large_pages(count * sizeof(T));
+    if (block == nullptr) throw std::bad_alloc();
+    return static_cast<T*>(block);
+  }
+  void deallocate(T* block, std::size_t) noexcept { std::free(block); }
+  friend bool operator==(const large_page_allocator&, const large_page_allocator&) { return true; }
+  friend bool operator!=(const large_page_allocator&, const large_page_allocator&) { return false; }
+};
 
 }  // namespace cubewright

@@ -13,6 +13,8 @@
 #include <thread>
 #include <vector>
 
+#include "memory/large_pages.h"
+
 namespace cubewright {
 namespace {
 
@@ -313,7 +315,9 @@ std::string fast_zlib(const unsigned char* data, std::size_t size, std::size_t n
                       std::size_t far, int threads) {
   // Left uninitialised: a picture compresses to a fraction of that room,
   // and memory is only paid for where it is written.
-  const std::unique_ptr<unsigned char[]> room(new unsigned char[zlib_room(size, far)]);
+  const std::unique_ptr<unsigned char, void (*)(void*)> room(
+      static_cast<unsigned char*>(allocate_in_large_pages(zlib_room(size, far))), std::free);
+  if (room == nullptr) throw std::bad_alloc();
   const std::size_t length = write_zlib(room.get(), data, size, near, far, threads);
   return std::string(reinterpret_cast<const char*>(room.get()), length);
 }
@@ -342,7 +346,9 @@ void* stb_malloc(std::size_t size) {
     lent.taken = true;
     return lent.start;
   }
-  return std::malloc(size);
+  // Chiefly the compressed stream's room, touched only where it is written:
+  // in large pages, its few MiB cost a fault or two rather than hundreds.
+  return cubewright::allocate_in_large_pages(size);
 }
 
 void stb_free(void* block) {
@@ -415,7 +421,7 @@ unsigned char* compress_for_stb(unsigned char* data, int data_len, int* out_len,
 
 namespace cubewright {
 
-std::vector<std::uint8_t> encode_png(rgba_image image, int threads) {
+picture_bytes encode_png(rgba_image image, int threads) {
   if (image.width <= 0 || image.height <= 0) return {};
   // Rows go unfiltered: the compressor finds the repeats a filter would
   // expose, the pixel before and the row above, by itself and faster.
@@ -450,7 +456,7 @@ std::vector<std::uint8_t> encode_png(rgba_image image, int threads) {
     return std::move(image.pixels);
   }
   const std::unique_ptr<unsigned char, void (*)(void*)> owned(file, stb_free);
-  return std::vector<std::uint8_t>(file, file + size);
+  return picture_bytes(file, file + size);
 }
 
 }  // namespace cubewright

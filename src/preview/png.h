@@ -14,7 +14,7 @@ namespace cubewright {
 /// on the way: the rows are filtered in place when it has room for one byte
 /// a row more, as make_image leaves, which spares as much fresh memory.
 /// With `threads` 2, a large picture is compressed on two (see fast_zlib).
-std::vector<std::uint8_t> encode_png(rgba_image image, int threads = 1);
+picture_bytes encode_png(rgba_image image, int threads = 1);
 
 /// A complete zlib stream of `data`, made for speed: runs that repeat the
 /// bytes `near` or `far` places back become matches, everything else

@@ -7,8 +7,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "memory/large_pages.h"
-
 namespace cubewright {
 namespace {
 
@@ -47,12 +45,8 @@ rgba_image make_image(int width, int height, rgb_colour background) {
   image.height = std::max(height, 0);
   const std::size_t count =
       static_cast<std::size_t>(image.width) * static_cast<std::size_t>(image.height);
-  // One byte a row to spare: the PNG encoder filters the rows in place. And
-  // a large page more than that, untouched, so that the large pages inside,
-  // which are filled much faster than small ones, cover most of a picture
-  // that is worth them.
-  image.pixels.reserve(count * 4 + static_cast<std::size_t>(image.height) + large_page_size);
-  advise_large_pages(image.pixels.data(), image.pixels.capacity());
+  // One byte a row to spare: the PNG encoder filters the rows in place.
+  image.pixels.reserve(count * 4 + static_cast<std::size_t>(image.height));
   image.pixels.resize(count * 4);
   const std::uint8_t pixel[4] = {background.r, background.g, background.b, 255};
   std::uint8_t* p = image.pixels.data();
