@@ -176,10 +176,11 @@ TEST(LargePages, AdviceCoversTheWholeLargePagesInsideAndKeepsTheBytes) {
 }
 
 TEST(LargePages, LargeBlocksStartAtALargePageAndAreAdvisedThroughout) {
-  for (const std::size_t size : {std::size_t{100}, large_page_size, 2 * large_page_size + 5}) {
+  for (const std::size_t size :
+       {min_large_page_block - 1, min_large_page_block, 2 * large_page_size + 5}) {
     std::vector<unsigned char, large_page_allocator<unsigned char>> bytes(size, 7);
     EXPECT_EQ(std::count(bytes.begin(), bytes.end(), 7), static_cast<std::ptrdiff_t>(size));
-    if (size < large_page_size) continue;
+    if (size < min_large_page_block) continue;
     EXPECT_EQ(reinterpret_cast<std::uintptr_t>(bytes.data()) % large_page_size, 0u) << size;
     const std::string flags = mapping_flags(bytes.data() + size - 1);
     if (flags.empty()) GTEST_SKIP() << "no /proc/self/smaps";

@@ -25,7 +25,7 @@ void advise_large_pages(void* data, std::size_t size) {
 
 void* allocate_in_large_pages(std::size_t size) {
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
-  if (size >= large_page_size && size <= SIZE_MAX - large_page_size) {
+  if (size >= min_large_page_block && size <= SIZE_MAX - large_page_size) {
     const std::size_t whole = (size + large_page_size - 1) / large_page_size * large_page_size;
     void* block = nullptr;
     if (posix_memalign(&block, large_page_size, whole) != 0) return nullptr;

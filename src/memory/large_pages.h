@@ -20,12 +20,16 @@ inline constexpr std::size_t large_page_size = std::size_t{2} << 20;
 /// has none to give (on Windows large pages need a privilege users lack).
 void advise_large_pages(void* data, std::size_t size);
 
+/// The smallest block allocate_in_large_pages puts in large pages: half of
+/// one, whose 256 small pages cost far more to fault in than one large page.
+inline constexpr std::size_t min_large_page_block = large_page_size / 2;
+
 /// `size` bytes of uninitialised memory, to be freed with std::free; null
 /// when there is none. Where the system has large pages to give (Linux),
-/// a block of a large page or more starts at a large page boundary and is
-/// advised to be backed by them throughout, up to whole large pages: a
-/// block that starts anywhere else keeps small pages up to its first
-/// boundary, each costing its own fault.
+/// a block of min_large_page_block or more starts at a large page boundary
+/// and is advised to be backed by them throughout, up to whole large pages
+/// (a block that started anywhere else would keep small pages up to its
+/// first boundary, each costing its own fault).
 void* allocate_in_large_pages(std::size_t size);
 
 /// An allocator of allocate_in_large_pages, for vectors filled once.

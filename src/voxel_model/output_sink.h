@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "memory/large_pages.h"
+
 namespace cubewright {
 
 /// Where a writer's bytes go. `write` is called with each full block and with
@@ -31,11 +33,12 @@ output_sink string_sink(std::string& text);
 inline constexpr std::size_t default_block_size = std::size_t{1} << 20;
 
 /// The block a writer fills before its bytes go to the sink: one the sink
-/// lends when it lends large enough blocks, otherwise one of its own. Moved,
-/// never copied: `data` may point into `own`.
+/// lends when it lends large enough blocks, otherwise one of its own (in a
+/// large page where it is large enough to be worth one). Moved, never
+/// copied: `data` may point into `own`.
 struct output_block {
   output_sink sink;
-  std::vector<char> own;
+  std::vector<char, large_page_allocator<char>> own;
   char* data = nullptr;
   std::size_t size = 0;
   std::size_t used = 0;
