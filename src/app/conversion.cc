@@ -384,6 +384,8 @@ struct stretch_reading {
     cell_collector collector{request, &cells, {}, {}};
     stretch.cells = {store, cells.size(), 0};
     const text_copier& copier = request->copier;
+    // The copier counts from the text's start, before any byte order mark.
+    const auto text_offset = static_cast<std::size_t>(document.data() - request->text.data());
     std::size_t at = stretch.start;  // where the window starts
     bool ended = false;
     while (!ended && at < stretch.end && !stop.load(std::memory_order_relaxed)) {
@@ -391,7 +393,7 @@ struct stretch_reading {
       std::string_view window = document.substr(at, limit + window_reach);
       if (copier.copy != nullptr) {
         if (buffer.empty()) buffer.resize(window_bytes + window_reach);
-        if (!copier.copy(copier.context, at, buffer.data(), window.size())) break;
+        if (!copier.copy(copier.context, text_offset + at, buffer.data(), window.size())) break;
         window = std::string_view(buffer.data(), window.size());
       }
       model_reader reader = open_voxel_line_reader(window, 0);
