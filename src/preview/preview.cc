@@ -282,7 +282,7 @@ namespace {
 struct depth_buffer {
   int columns = 0;
   int rows = 0;
-  std::vector<std::uint64_t> entries;
+  std::vector<std::uint64_t, large_page_allocator<std::uint64_t>> entries;
 
   void reset(int width, int height) {
     columns = width;
@@ -585,7 +585,7 @@ void paint_three_quarter_panel(rgba_image& image, const preview_layout& layout,
   const int size = 4 * h;
   const std::size_t area_pixels =
       static_cast<std::size_t>(area.width) * static_cast<std::size_t>(area.height);
-  std::vector<std::int32_t> depth(area_pixels, no_voxel);
+  std::vector<std::int32_t, large_page_allocator<std::int32_t>> depth(area_pixels, no_voxel);
   const depth_buffer& lattice = model.lattice;
   const int lattice_rows = lattice.rows;
   for (int row = 0; row < lattice_rows; ++row) {
@@ -623,7 +623,7 @@ void paint_three_quarter_panel(rgba_image& image, const preview_layout& layout,
   }
 
   if (compare != nullptr) {
-    std::vector<std::uint8_t> covered(area_pixels, 0);
+    picture_bytes covered(area_pixels, 0);
     const depth_buffer& theirs = compare->lattice;
     for (int row = 0; row < theirs.rows; ++row) {
       for (int column = 0; column < theirs.columns; ++column) {
