@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <new>
 #include <system_error>
 
 #include "memory/large_pages.h"
@@ -104,13 +105,10 @@ bool start_threaded_sink(threaded_sink& sink, output_sink target, bool use_threa
   sink.current_used = 0;
   sink.threaded = false;
   if (!use_thread) return false;
-  // Blocks that fill a large page start on one, so that it can be one.
-  const std::size_t bytes = sink.block_size * sink.block_count;
-  const std::size_t slack = bytes >= large_page_size ? large_page_size : 0;
-  sink.storage.reset(new char[bytes + slack]);
-  const auto start = reinterpret_cast<std::uintptr_t>(sink.storage.get());
-  sink.blocks = sink.storage.get() + (slack == 0 ? 0 : (slack - start % slack) % slack);
-  advise_large_pages(sink.blocks, bytes);
+  sink.storage.reset(
+      static_cast<char*>(allocate_in_large_pages(sink.block_size * sink.block_count)));
+  if (sink.storage == nullptr) throw std::bad_alloc();
+  sink.blocks = sink.storage.get();
   sink.filled_sizes.assign(sink.block_count, 0);
   // The one place that must catch: a thread that cannot be started is
   // reported by an exception, and the run goes on without it.

@@ -4,6 +4,7 @@
 
 #include <condition_variable>
 #include <cstddef>
+#include <cstdlib>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -22,8 +23,9 @@ struct threaded_sink {
   output_sink target;
   std::size_t block_size = 0;
   std::size_t block_count = 0;
-  std::unique_ptr<char[]> storage;        // left unfilled: only pages written are touched
-  char* blocks = nullptr;                 // in storage, from a large page's start
+  // Left unfilled, in large pages: only pages written are touched.
+  std::unique_ptr<char, void (*)(void*)> storage{nullptr, std::free};
+  char* blocks = nullptr;                 // storage's start
   std::vector<std::size_t> filled_sizes;  // per block, set when handed over
   std::thread writer;
   bool threaded = false;  // false: every block is written on the caller's thread
