@@ -247,12 +247,12 @@ std::optional<std::string> wrong_picture_path(const command_line& line) {
   return "will not replace " + path + " with a picture: it holds " + std::string(describe(*held));
 }
 
-// Converts the text of the whole input into the output file.
 // Copies bytes of a mapped input; the context is its input_file.
 bool copy_input(const void* context, std::size_t offset, char* out, std::size_t size) {
   return read_input_range(*static_cast<const input_file*>(context), offset, out, size);
 }
 
+// Converts the text of the whole input into the output file.
 int convert_input(const command_line& line, const input_file& source, bool writer_thread) {
   const std::string_view text = source.text;
   const conversion_options& options = line.options;
