@@ -360,6 +360,14 @@ std::vector<document_stretch> cut_stretches(std::string_view document) {
   return stretches;
 }
 
+// What a thread keeps from one window of a stretch to the next: the buffer
+// windows are copied into, and a reader that remembers the colour texts it
+// has read.
+struct window_reader {
+  std::vector<char> buffer;
+  model_reader reader = open_voxel_line_reader({}, 0);
+};
+
 // The stretches of a document and the threads reading them.
 struct stretch_reading {
   const conversion_request* request = nullptr;
@@ -374,10 +382,11 @@ struct stretch_reading {
   // Takes the next stretch nobody has taken and reads its voxel lines, as
   // the tool writes them, into `cells`, which become store `store`; false
   // when none was left. A window of the stretch is read where it lies, or
-  // from a copy in `buffer` (made when first needed). A voxel that is no
-  // whole cell, or a window that cannot be copied, ends the stretch before
-  // it: the first reader then reads on from there, and names its line.
-  bool read_next(std::vector<cell_voxel>& cells, std::size_t store, std::vector<char>& buffer) {
+  // from a copy in the thread's buffer (made when first needed). A voxel
+  // that is no whole cell, or a window that cannot be copied, ends the
+  // stretch before it: the first reader then reads on from there, and names
+  // its line.
+  bool read_next(std::vector<cell_voxel>& cells, std::size_t store, window_reader& own) {
     const std::size_t index = next_unread.fetch_add(1);
     if (index >= stretches.size()) return false;
     document_stretch& stretch = stretches[index];
@@ -392,11 +401,13 @@ struct stretch_reading {
       const std::size_t limit = std::min(window_bytes, stretch.end - at);
       std::string_view window = document.substr(at, limit + window_reach);
       if (copier.copy != nullptr) {
+        std::vector<char>& buffer = own.buffer;
         if (buffer.empty()) buffer.resize(window_bytes + window_reach);
         if (!copier.copy(copier.context, text_offset + at, buffer.data(), window.size())) break;
         window = std::string_view(buffer.data(), window.size());
       }
-      model_reader reader = open_voxel_line_reader(window, 0);
+      model_reader& reader = own.reader;
+      reopen_voxel_line_reader(reader, window, 0);
       voxel_record voxel;
       while (reader.position < limit) {
         // Only white space left before the next stretch: this one is read.
@@ -432,13 +443,13 @@ struct stretch_reading {
   // Waits until stretch `index` is read, reading others into `cells`, store
   // `store`, meanwhile while any are left.
   void wait_for(std::size_t index, std::vector<cell_voxel>& cells, std::size_t store,
-                std::vector<char>& buffer) {
+                window_reader& own) {
     for (;;) {
       {
         const std::lock_guard<std::mutex> held(lock);
         if (read[index] != 0) return;
       }
-      if (!read_next(cells, store, buffer)) break;
+      if (!read_next(cells, store, own)) break;
     }
     std::unique_lock<std::mutex> held(lock);
     finished.wait(held, [&] { return read[index] != 0; });
@@ -477,8 +488,8 @@ bool collect_document_in_stretches(const conversion_request& request, conversion
       // grown by one thread, would share a cache line and cost both threads
       // a miss at every cell.
       std::vector<cell_voxel> cells = std::move(pieces.stores[1]);
-      std::vector<char> buffer;
-      while (!reading.stop.load(std::memory_order_relaxed) && reading.read_next(cells, 1, buffer)) {
+      window_reader own;
+      while (!reading.stop.load(std::memory_order_relaxed) && reading.read_next(cells, 1, own)) {
       }
       pieces.stores[1] = std::move(cells);
     });
@@ -495,7 +506,7 @@ bool collect_document_in_stretches(const conversion_request& request, conversion
     }
   } second_thread{reading, second};
 
-  std::vector<char> buffer;   // this thread's windows of stretches
+  window_reader own;          // this thread's, for the stretches it reads
   std::size_t next = 0;       // the next stretch to reach
   std::size_t own_cells = 0;  // the first of this reader's cells not in a span
   const bool read = for_each_document_voxel(request, result, consume, [&](model_reader& reader) {
@@ -509,7 +520,7 @@ bool collect_document_in_stretches(const conversion_request& request, conversion
         continue;
       }
       pieces.add_span(0, own_cells);
-      reading.wait_for(next, pieces.stores[0], 0, buffer);
+      reading.wait_for(next, pieces.stores[0], 0, own);
       if (stretch.cells.count != 0) pieces.spans.push_back(stretch.cells);
       collector.run.join(stretch.run);
       own_cells = pieces.stores[0].size();

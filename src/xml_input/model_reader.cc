@@ -974,10 +974,16 @@ model_reader open_model_reader(std::string_view document) {
 
 model_reader open_voxel_line_reader(std::string_view document, std::size_t offset) {
   model_reader reader = open_model_reader(document);
+  reopen_voxel_line_reader(reader, document, offset);
+  return reader;
+}
+
+void reopen_voxel_line_reader(model_reader& reader, std::string_view document, std::size_t offset) {
   reader.document = document;
   reader.position = std::min(offset, document.size());
   reader.at = stage::voxel_lines;
-  return reader;
+  reader.counted_offset = 0;
+  reader.counted_line = 1;
 }
 
 bool only_space_until(const model_reader& reader, std::size_t offset) {

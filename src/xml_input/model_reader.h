@@ -116,6 +116,11 @@ read_step next_voxel(model_reader& reader, voxel_record& voxel);
 /// whole reader hands over at `offset` (hands_over_at).
 model_reader open_voxel_line_reader(std::string_view document, std::size_t offset);
 
+/// Points a voxel line reader at `offset` of `document` (another window of
+/// the same document, say) as open_voxel_line_reader would open it, but
+/// keeping the colour texts it has learnt.
+void reopen_voxel_line_reader(model_reader& reader, std::string_view document, std::size_t offset);
+
 /// True when nothing but white space lies from `reader`'s position to
 /// `offset` (false when it stands past `offset`); looks no further than the
 /// first byte that is not.
