@@ -727,7 +727,7 @@ std::vector<cell_voxel> joined_pieces(cell_pieces& pieces) {
   for (const cell_pieces::span& span : spans) count += span.count;
   cells.reserve(count);
   for (const cell_pieces::span& span : spans) {
-    const cell_voxel* const first = pieces.stores[span.store].data() + span.first;
+    const cell_voxel* const first = pieces.first_of(span);
     cells.insert(cells.end(), first, first + span.count);
   }
   pieces.stores.clear();

@@ -124,7 +124,7 @@ bool write_sproxel_csv(const cell_pieces& walk_ordered, const voxel_grid& box, o
                        std::size_t block_size) {
   std::vector<cell_span> spans;
   for (const cell_pieces::span& piece : walk_ordered.spans) {
-    const cell_voxel* const first = walk_ordered.stores[piece.store].data() + piece.first;
+    const cell_voxel* const first = walk_ordered.first_of(piece);
     spans.push_back({first, first + piece.count});
   }
   return write_walk_ordered(spans.data(), spans.size(), box, sink, block_size);

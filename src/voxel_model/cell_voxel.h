@@ -40,6 +40,11 @@ struct cell_pieces {
     const std::size_t end = stores[store].size();
     if (end > first) spans.push_back({store, first, end - first});
   }
+
+  /// The first cell of `piece`, one of `spans`.
+  const cell_voxel* first_of(const span& piece) const {
+    return stores[piece.store].data() + piece.first;
+  }
 };
 
 /// The document's record of a voxel placed by `placement`.
