@@ -1,7 +1,6 @@
 #include "app/threaded_sink.h"
 
 #include <algorithm>
-#include <cstdint>
 #include <cstring>
 #include <new>
 #include <system_error>
@@ -12,7 +11,7 @@ namespace cubewright {
 namespace {
 
 char* block_at(threaded_sink& sink, std::size_t index) {
-  return sink.blocks + (index % sink.block_count) * sink.block_size;
+  return sink.storage.get() + (index % sink.block_count) * sink.block_size;
 }
 
 // The writing thread: blocks in the order they were handed over, until the
@@ -108,7 +107,6 @@ bool start_threaded_sink(threaded_sink& sink, output_sink target, bool use_threa
   sink.storage.reset(
       static_cast<char*>(allocate_in_large_pages(sink.block_size * sink.block_count)));
   if (sink.storage == nullptr) throw std::bad_alloc();
-  sink.blocks = sink.storage.get();
   sink.filled_sizes.assign(sink.block_count, 0);
   // The one place that must catch: a thread that cannot be started is
   // reported by an exception, and the run goes on without it.

@@ -23,9 +23,9 @@ struct threaded_sink {
   output_sink target;
   std::size_t block_size = 0;
   std::size_t block_count = 0;
-  // Left unfilled, in large pages: only pages written are touched.
+  // The blocks, one after another, left unfilled, in large pages: only pages
+  // written are touched.
   std::unique_ptr<char, void (*)(void*)> storage{nullptr, std::free};
-  char* blocks = nullptr;                 // storage's start
   std::vector<std::size_t> filled_sizes;  // per block, set when handed over
   std::thread writer;
   bool threaded = false;  // false: every block is written on the caller's thread
