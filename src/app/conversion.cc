@@ -15,6 +15,7 @@
 #include "app/parallel_document.h"
 #include "csv_output/sproxel_writer.h"
 #include "memory/large_pages.h"
+#include "threads/other_core.h"
 #include "vox_format/vox_reader.h"
 #include "vox_format/vox_writer.h"
 #include "voxel_model/cell_walk.h"
@@ -493,6 +494,7 @@ bool collect_document_in_stretches(const conversion_request& request, conversion
       }
       pieces.stores[1] = std::move(cells);
     });
+    start_on_another_core(second);
   } catch (const std::system_error&) {
     // The stretches are all read on this thread.
   }
@@ -645,6 +647,7 @@ void fill_grid(std::string_view scene, voxel_grid& grid, bool in_two) {
   if (in_two && size * sizeof(std::uint32_t) >= min_bytes_in_two) {
     try {
       helper = std::thread([&] { added_by_helper = fill(half, size); });
+      start_on_another_core(helper);
     } catch (const std::system_error&) {
       // All of it on this thread.
     }

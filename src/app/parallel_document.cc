@@ -14,6 +14,7 @@
 #include <immintrin.h>
 #endif
 
+#include "threads/other_core.h"
 #include "voxel_model/cell_walk.h"
 #include "voxel_model/model_writer.h"
 #include "voxel_model/voxel_grid.h"
@@ -280,6 +281,7 @@ bool write_in_pieces(const piece_source& source, const model_placement& placemen
     // reported by an exception, and the run goes on without it.
     try {
       helper = std::thread(write_pieces, &run);
+      start_on_another_core(helper);
       helped = true;
     } catch (const std::system_error&) {
       helped = false;

@@ -15,6 +15,7 @@
 #include "app/threaded_sink.h"
 #include "preview/png.h"
 #include "preview/preview.h"
+#include "threads/other_core.h"
 #include "voxel_model/format_number.h"
 
 namespace cubewright {
@@ -147,6 +148,7 @@ class picture_drawing {
   void start() {
     try {
       thread_ = std::thread([this] { draw(2); });
+      start_on_another_core(thread_);
     } catch (const std::system_error&) {
       // Drawn when asked for.
     }

@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "memory/large_pages.h"
+#include "threads/other_core.h"
 
 namespace cubewright {
 namespace {
@@ -112,6 +113,7 @@ bool start_threaded_sink(threaded_sink& sink, output_sink target, bool use_threa
   // reported by an exception, and the run goes on without it.
   try {
     sink.writer = std::thread(write_blocks, &sink);
+    start_on_another_core(sink.writer);
   } catch (const std::system_error&) {
     sink.storage.reset();
     return false;

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "memory/large_pages.h"
+#include "threads/other_core.h"
 
 namespace cubewright {
 namespace {
@@ -288,7 +289,10 @@ std::size_t write_zlib(unsigned char* const start, const unsigned char* data, st
   };
   std::thread helper;
   try {
-    if (threads > 1 && pieces > 1) helper = std::thread(write_pieces);
+    if (threads > 1 && pieces > 1) {
+      helper = std::thread(write_pieces);
+      start_on_another_core(helper);
+    }
   } catch (const std::system_error&) {
     // The pieces are all written here.
   }
