@@ -343,7 +343,8 @@ TEST(FastZlib, InflatesBackToItsInput) {
   std::vector<std::vector<unsigned char>> inputs;
   inputs.emplace_back();
   inputs.emplace_back(1, 7);
-  inputs.emplace_back(100000, 0);  // runs longer than one match
+  inputs.emplace_back(100000, 0);           // runs longer than one match
+  inputs.emplace_back(5552 * 3 + 7, 0xFF);  // the largest sums of the check
   std::vector<unsigned char> noise(70000);
   std::uint32_t state = 12345;
   for (unsigned char& b : noise) {

@@ -13,6 +13,10 @@
 #include <thread>
 #include <vector>
 
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#endif
+
 #include "memory/large_pages.h"
 #include "threads/other_core.h"
 
@@ -145,26 +149,45 @@ std::uint32_t adler32(const unsigned char* data, std::size_t size) {
   while (size > 0) {
     // 5552 bytes is the most whose sums cannot overflow 32 bits below.
     const std::size_t block = std::min<std::size_t>(size, 5552);
-    const std::size_t rows = block / 16;
-    // The block as rows of sixteen bytes, summed column by column, so that
-    // the compiler can add a whole row at once: `column` holds the sums of
-    // the columns and `running` the sums of those after each row. A byte in
-    // row j of `rows`, column k, adds to b once for each byte from it to
-    // the block's end: 16 * (rows - j) - k times.
-    std::uint32_t column[16] = {};
-    std::uint32_t running[16] = {};
-    for (std::size_t j = 0; j < rows; ++j) {
-      for (std::size_t k = 0; k < 16; ++k) {
-        column[k] += data[16 * j + k];
-        running[k] += column[k];
-      }
+    const std::size_t whole = block / 16 * 16;
+    // A byte at offset k of the block's first `whole` adds to b once for
+    // each byte from it to their end: whole - k times.
+    std::uint64_t sum = 0;
+    std::uint64_t weighted = 0;
+#if defined(__SSE2__) || defined(_M_X64)
+    // Sixteen bytes a step. Byte t of step j is weighed 16 (steps - 1 - j)
+    // + 16 - t: the first part is 16 times the sum of every step before the
+    // last, summed once per step (`earlier`), the second a multiply-add.
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i first_weights = _mm_setr_epi16(16, 15, 14, 13, 12, 11, 10, 9);
+    const __m128i last_weights = _mm_setr_epi16(8, 7, 6, 5, 4, 3, 2, 1);
+    __m128i sums = zero;  // two 64-bit lanes, each below 2^32
+    __m128i earlier = zero;
+    __m128i products = zero;
+    for (std::size_t at = 0; at < whole; at += 16) {
+      const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + at));
+      earlier = _mm_add_epi32(earlier, sums);
+      sums = _mm_add_epi32(sums, _mm_sad_epu8(bytes, zero));
+      products =
+          _mm_add_epi32(products, _mm_madd_epi16(_mm_unpacklo_epi8(bytes, zero), first_weights));
+      products =
+          _mm_add_epi32(products, _mm_madd_epi16(_mm_unpackhi_epi8(bytes, zero), last_weights));
     }
-    const std::size_t whole = 16 * rows;
-    b += whole * a;
-    for (std::size_t k = 0; k < 16; ++k) {
-      a += column[k];
-      b += 16 * std::uint64_t{running[k]} - k * std::uint64_t{column[k]};
+    alignas(16) std::uint32_t lanes[3][4];
+    _mm_store_si128(reinterpret_cast<__m128i*>(lanes[0]), sums);
+    _mm_store_si128(reinterpret_cast<__m128i*>(lanes[1]), earlier);
+    _mm_store_si128(reinterpret_cast<__m128i*>(lanes[2]), products);
+    sum = std::uint64_t{lanes[0][0]} + lanes[0][2];
+    weighted = 16 * (std::uint64_t{lanes[1][0]} + lanes[1][2]) + lanes[2][0] + lanes[2][1] +
+               lanes[2][2] + lanes[2][3];
+#else
+    for (std::size_t k = 0; k < whole; ++k) {
+      sum += data[k];
+      weighted += (whole - k) * std::uint64_t{data[k]};
     }
+#endif
+    b += whole * a + weighted;
+    a += sum;
     for (std::size_t i = whole; i < block; ++i) {
       a += data[i];
       b += a;
