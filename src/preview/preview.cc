@@ -797,18 +797,71 @@ preview_sketch& preview_sketch::operator=(preview_sketch&&) noexcept = default;
 preview_sketch::~preview_sketch() = default;
 
 void preview_sketch::add(const cell_voxel* voxels, std::size_t count) {
-  if (spoilt_ || count == 0) return;
-  // A few hundred voxels at a time, checked by their box.
-  std::int32_t low[3];
-  std::int32_t high[3];
-  box_of(voxels, count, low, high);
-  for (int a = 0; a < 3; ++a) {
-    if (low[a] < views_->low[a] || high[a] > views_->high[a]) {
+  if (spoilt_) return;
+  // As sort_into_views offers them, a run of voxels on one y and z at a
+  // time, as an export's rows give them: the run shares its rows of the
+  // views and its keys of y and z, and offers the side view only its
+  // nearest voxel. Checked against the box a run at a time.
+  const preview_layout& frame = views_->frame;
+  model_views& seen = views_->seen;
+  const std::int32_t(&box_low)[3] = views_->low;
+  const std::int32_t(&box_high)[3] = views_->high;
+  const auto nx = static_cast<std::size_t>(frame.bins[0]);
+  const auto ny = static_cast<std::size_t>(frame.bins[1]);
+  const auto nz = static_cast<std::size_t>(frame.bins[2]);
+  const auto first_x = static_cast<std::int32_t>(frame.frame_low[0]);
+  std::uint64_t* const front = seen.flat[0].entries.data();
+  std::uint64_t* const side = seen.flat[1].entries.data();
+  std::uint64_t* const top = seen.flat[2].entries.data();
+  std::uint64_t* const lattice = seen.lattice.entries.data();
+  const auto offer = [](std::uint64_t& entry, std::uint64_t offered) {
+    entry = std::max(entry, offered);
+  };
+  for (std::size_t at = 0; at < count;) {
+    const std::int32_t y = voxels[at].y;
+    const std::int32_t z = voxels[at].z;
+    std::int32_t x_low = voxels[at].x;
+    std::int32_t x_high = x_low;
+    std::size_t end = at + 1;
+    for (; end < count && voxels[end].y == y && voxels[end].z == z; ++end) {
+      x_low = std::min(x_low, voxels[end].x);
+      x_high = std::max(x_high, voxels[end].x);
+    }
+    if (x_low < box_low[0] || x_high > box_high[0] || y < box_low[1] || y > box_high[1] ||
+        z < box_low[2] || z > box_high[2]) {
       spoilt_ = true;
       return;
     }
+    const auto by = static_cast<std::size_t>(y - frame.frame_low[1]);
+    const auto bz = static_cast<std::size_t>(z - frame.frame_low[2]);
+    const std::size_t up = ny - 1 - by;
+    std::uint64_t* const front_row = front + up * nx;
+    std::uint64_t* const top_row = top + bz * nx;
+    // Lattice column bx - by + ny - 1, row bz - by + ny - 1.
+    std::uint64_t* const lattice_row = lattice + (bz + up) * (nx + ny - 1) + up;
+    const std::uint64_t front_key = std::uint64_t{bz + 1} << 24;
+    const std::uint64_t height_key = std::uint64_t{by + 1} << 24;
+    std::uint64_t nearest_side = 0;
+    for (std::size_t i = at; i < end; ++i) {
+      const cell_voxel& v = voxels[i];
+      const auto bx = static_cast<std::size_t>(v.x - first_x);
+      const std::uint64_t colour = std::uint64_t{v.r} << 16 | std::uint64_t{v.g} << 8 | v.b;
+      offer(front_row[bx], front_key | colour);
+      offer(top_row[bx], height_key | colour);
+      offer(lattice_row[bx], height_key | colour);
+      nearest_side = std::max(nearest_side, std::uint64_t{bx + 1} << 24 | colour);
+    }
+    offer(side[up * nz + nz - 1 - bz], nearest_side);
+    const std::int32_t bins[3][2] = {
+        {x_low - first_x, x_high - first_x},
+        {static_cast<std::int32_t>(by), static_cast<std::int32_t>(by)},
+        {static_cast<std::int32_t>(bz), static_cast<std::int32_t>(bz)}};
+    for (int a = 0; a < 3; ++a) {
+      seen.low[a] = std::min(seen.low[a], bins[a][0]);
+      seen.high[a] = std::max(seen.high[a], bins[a][1]);
+    }
+    at = end;
   }
-  sort_into_views<true>(voxels, count, views_->frame, views_->seen);
   added_ += count;
 }
 
