@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <limits>
 #include <new>
+#include <type_traits>
+#include <utility>
 
 namespace cubewright {
 
@@ -33,7 +35,11 @@ inline constexpr std::size_t min_large_page_block = large_page_size / 8;
 /// first boundary, each costing its own fault).
 void* allocate_in_large_pages(std::size_t size);
 
-/// An allocator of allocate_in_large_pages, for vectors filled once.
+/// An allocator of allocate_in_large_pages, for vectors filled once. What
+/// such a vector grows by with resize(n) is left uninitialised, as `new T`
+/// leaves it, rather than cleared: it is written before it is read, and
+/// clearing it first would cost a pass over the whole block. A value given
+/// (resize(n, value), assign) is written as usual.
 template <typename T>
 struct large_page_allocator {
   using value_type = T;
@@ -47,6 +53,14 @@ struct large_page_allocator {
     return static_cast<T*>(block);
   }
   void deallocate(T* block, std::size_t) noexcept { std::free(block); }
+  template <typename U>
+  void construct(U* place) noexcept(std::is_nothrow_default_constructible<U>::value) {
+    ::new (static_cast<void*>(place)) U;
+  }
+  template <typename U, typename... Arguments>
+  void construct(U* place, Arguments&&... arguments) {
+    ::new (static_cast<void*>(place)) U(std::forward<Arguments>(arguments)...);
+  }
   friend bool operator==(const large_page_allocator&, const large_page_allocator&) { return true; }
   friend bool operator!=(const large_page_allocator&, const large_page_allocator&) { return false; }
 };
