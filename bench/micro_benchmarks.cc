@@ -162,6 +162,21 @@ void preview_render(benchmark::State& state) {
 }
 BENCHMARK(preview_render)->Unit(benchmark::kMillisecond);
 
+// The picture of the 128-cell export drawn from its sketch, as the run draws it.
+void preview_render_sketch(benchmark::State& state) {
+  static const std::string text = cubewright_bench::model_text(128);
+  const cell_box box = *exported_grid_cells(text, model_placement{});
+  preview_sketch sketch(box.low, box.high);
+  for_each_exported_cell(
+      text, model_placement{},
+      [&sketch](const cell_voxel* cells, std::size_t count) { sketch.add(cells, count); });
+  preview_request request;
+  request.sketch = &sketch;
+  request.title = "model-128.csv";
+  for (auto _ : state) benchmark::DoNotOptimize(render_preview(request));
+}
+BENCHMARK(preview_render_sketch)->Unit(benchmark::kMillisecond);
+
 void preview_encode(benchmark::State& state) {
   const rgba_image image = render_preview({&preview_model(), nullptr, "model-128.csv"});
   for (auto _ : state) benchmark::DoNotOptimize(encode_png(image));

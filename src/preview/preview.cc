@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstddef>
-#include <limits>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -31,8 +31,6 @@ constexpr rgb_colour text_colour{24, 26, 30};
 constexpr rgb_colour axis_colours[3] = {{205, 30, 30}, {20, 140, 40}, {30, 70, 215}};
 constexpr const char* axis_names[3] = {"x", "y", "z"};
 constexpr int ghost_fill_alpha = 96;
-
-constexpr std::int32_t no_voxel = std::numeric_limits<std::int32_t>::min();
 
 // The cells a model covers, inclusive; `empty` when it has no voxel.
 struct cell_bounds {
@@ -456,16 +454,40 @@ void paint_flat_panel(rgba_image& image, const preview_layout& layout, int panel
     }
   }
 
-  // Nearer voxels are drawn brighter: up to 30 % darker across the model's depth.
+  // Nearer voxels are drawn brighter: up to 30 % darker across the model's
+  // depth, a shade for each depth the model has.
   const std::int32_t near = model.high[view.depth];
   const std::int32_t span = std::max(1, near - model.low[view.depth]);
+  std::vector<int> shades(static_cast<std::size_t>(std::max(near - model.low[view.depth], 0)) + 1);
+  for (std::size_t d = 0; d < shades.size(); ++d) {
+    shades[d] = 256 - 77 * static_cast<int>(d) / span;
+  }
+  // The squares lie inside the picture, as layout_for places the panels:
+  // written straight, a row of pixels at a time.
+  const bool inside = area.x >= 0 && area.y >= 0 && area.x + columns * s <= image.width &&
+                      area.y + rows * s <= image.height;
+  const auto row_bytes = static_cast<std::size_t>(image.width) * 4;
   for (int row = 0; row < rows; ++row) {
     for (int column = 0; column < columns; ++column) {
       const std::uint64_t entry = ours.entries[ours.index(column, row)];
       if (entry == 0) continue;
-      const int shade = 256 - 77 * (near - depth_buffer::key_of(entry)) / span;
-      fill_rect(image, area.x + column * s, area.y + row * s, s, s,
-                scaled(depth_buffer::colour_of(entry), shade));
+      const int shade = shades[static_cast<std::size_t>(near - depth_buffer::key_of(entry))];
+      const rgb_colour c = scaled(depth_buffer::colour_of(entry), shade);
+      const int x = area.x + column * s;
+      const int y = area.y + row * s;
+      if (!inside) {
+        fill_rect(image, x, y, s, s, c);
+        continue;
+      }
+      std::uint8_t* line =
+          &image.pixels[static_cast<std::size_t>(y) * row_bytes + static_cast<std::size_t>(x) * 4];
+      for (int j = 0; j < s; ++j, line += row_bytes) {
+        for (std::uint8_t* pixel = line; pixel != line + std::ptrdiff_t{4} * s; pixel += 4) {
+          pixel[0] = c.r;
+          pixel[1] = c.g;
+          pixel[2] = c.b;
+        }
+      }
     }
   }
 
@@ -585,40 +607,80 @@ void paint_three_quarter_panel(rgba_image& image, const preview_layout& layout,
   const int size = 4 * h;
   const std::size_t area_pixels =
       static_cast<std::size_t>(area.width) * static_cast<std::size_t>(area.height);
-  std::vector<std::int32_t, large_page_allocator<std::int32_t>> depth(area_pixels, no_voxel);
+  // The sprite's pixels that show a face: where each lies from the sprite's
+  // top left pixel, in the picture and in the drawing area.
+  const auto row_bytes = static_cast<std::size_t>(image.width) * 4;
+  struct face_pixel {
+    std::size_t picture_offset;
+    std::size_t area_offset;
+    std::uint8_t face;
+  };
+  std::vector<face_pixel> faces;
+  for (int j = 0; j < size; ++j) {
+    for (int i = 0; i < size; ++i) {
+      const std::uint8_t face =
+          sprite[static_cast<std::size_t>(j) * static_cast<std::size_t>(size) +
+                 static_cast<std::size_t>(i)];
+      if (face == 0) continue;
+      faces.push_back({static_cast<std::size_t>(j) * row_bytes + static_cast<std::size_t>(i) * 4,
+                       static_cast<std::size_t>(j) * static_cast<std::size_t>(area.width) +
+                           static_cast<std::size_t>(i),
+                       face});
+    }
+  }
+
+  // The cubes go from the farthest to the nearest, so that a nearer one
+  // covers what it hides: by their key (larger is nearer: bx + by + bz
+  // less a constant), and those of one key in the lattice's order. Of
+  // cubes that meet on a pixel, the last of the nearest shows.
   const depth_buffer& lattice = model.lattice;
-  const int lattice_rows = lattice.rows;
-  for (int row = 0; row < lattice_rows; ++row) {
+  const auto key_at = [&lattice](int column, int row) {
+    const std::int32_t key =
+        column + row + 3 * depth_buffer::key_of(lattice.entries[lattice.index(column, row)]);
+    return static_cast<std::size_t>(key);
+  };
+  std::vector<std::uint32_t> firsts(static_cast<std::size_t>(lattice.columns + lattice.rows) +
+                                        3 * static_cast<std::size_t>(layout.bins[1]) + 1,
+                                    0);
+  for (int row = 0; row < lattice.rows; ++row) {
     for (int column = 0; column < lattice.columns; ++column) {
-      const std::uint64_t entry = lattice.entries[lattice.index(column, row)];
-      if (entry == 0) continue;
-      // Larger is nearer: bx + by + bz less a constant.
-      const std::int32_t key = column + row + 3 * depth_buffer::key_of(entry);
-      const rgb_colour c = depth_buffer::colour_of(entry);
-      const rgb_colour shades[4] = {{}, c, scaled(c, 170), scaled(c, 212)};
-      const int left = sprite_left(layout, column, row);
-      const int top = sprite_top(layout, column, row);
-      for (int j = 0; j < size; ++j) {
-        const std::size_t line_start =
-            static_cast<std::size_t>(top + j) * static_cast<std::size_t>(area.width) +
-            static_cast<std::size_t>(left);
-        std::uint8_t* pixel = &image.pixels[(static_cast<std::size_t>(area.y + top + j) *
-                                                 static_cast<std::size_t>(image.width) +
-                                             static_cast<std::size_t>(area.x + left)) *
-                                            4];
-        for (int i = 0; i < size; ++i, pixel += 4) {
-          const std::uint8_t face =
-              sprite[static_cast<std::size_t>(j) * static_cast<std::size_t>(size) +
-                     static_cast<std::size_t>(i)];
-          if (face == 0) continue;
-          std::int32_t& d = depth[line_start + static_cast<std::size_t>(i)];
-          if (key < d) continue;
-          d = key;
-          pixel[0] = shades[face].r;
-          pixel[1] = shades[face].g;
-          pixel[2] = shades[face].b;
-        }
-      }
+      if (lattice.has(column, row)) ++firsts[key_at(column, row) + 1];
+    }
+  }
+  for (std::size_t key = 1; key < firsts.size(); ++key) firsts[key] += firsts[key - 1];
+  struct spot {
+    int column;
+    int row;
+  };
+  std::vector<spot> order(firsts.back());
+  for (int row = 0; row < lattice.rows; ++row) {
+    for (int column = 0; column < lattice.columns; ++column) {
+      if (lattice.has(column, row)) order[firsts[key_at(column, row)]++] = {column, row};
+    }
+  }
+  // Only the compare model's ghost asks which pixels the model covers.
+  picture_bytes covered_by_model(compare != nullptr ? area_pixels : 0, 0);
+  for (const spot& at : order) {
+    const rgb_colour c = depth_buffer::colour_of(lattice.entries[lattice.index(at.column, at.row)]);
+    // Each face's pixel, opaque as every pixel of the picture is.
+    std::uint8_t shades[4][4] = {{}, {c.r, c.g, c.b, 255}};
+    for (int face = 2; face < 4; ++face) {
+      const rgb_colour shade = scaled(c, face == 2 ? 170 : 212);
+      std::uint8_t pixel[4] = {shade.r, shade.g, shade.b, 255};
+      std::memcpy(shades[face], pixel, 4);
+    }
+    const int left = sprite_left(layout, at.column, at.row);
+    const int top = sprite_top(layout, at.column, at.row);
+    std::uint8_t* const corner = &image.pixels[static_cast<std::size_t>(area.y + top) * row_bytes +
+                                               static_cast<std::size_t>(area.x + left) * 4];
+    for (const face_pixel& pixel : faces) {
+      std::memcpy(corner + pixel.picture_offset, shades[pixel.face], 4);
+    }
+    if (compare != nullptr) {
+      const std::size_t from =
+          static_cast<std::size_t>(top) * static_cast<std::size_t>(area.width) +
+          static_cast<std::size_t>(left);
+      for (const face_pixel& pixel : faces) covered_by_model[from + pixel.area_offset] = 1;
     }
   }
 
@@ -654,7 +716,7 @@ void paint_three_quarter_panel(rgba_image& image, const preview_layout& layout,
                                static_cast<std::size_t>(x);
         if (edge) {
           fill_rect(image, area.x + x, area.y + y, 1, 1, ghost_colour);
-        } else if (depth[at] == no_voxel) {
+        } else if (covered_by_model[at] == 0) {
           fill_rect(image, area.x + x, area.y + y, 1, 1, ghost_colour, ghost_fill_alpha);
         }
       }
