@@ -313,6 +313,16 @@ TEST(FailedRun, NulByteFarIntoALargeExportIsStillFoundFirst) {
       EXPECT_EQ(result.standard_output, "");  // nothing goes straight into a stream
       EXPECT_EQ(entries(folder.path), old_entries);
     }
+    // With a picture, one thread formats the document and checks it the
+    // same way, whether the picture's path is free or refused.
+    for (const std::string& picture : {folder / "picture.png", folder / "other.vox"}) {
+      SCOPED_TRACE("--preview " + picture + " with a NUL at " + std::to_string(at));
+      const process_result result =
+          run_process(program, {"--preview", picture, folder / "model.csv", folder / "out.xml"});
+      EXPECT_EQ(result.exit_status, 1);
+      EXPECT_EQ(result.standard_error, binary);
+      EXPECT_EQ(entries(folder.path), old_entries);
+    }
     EXPECT_EQ(read_file(folder / "out.xml"), "the old document\n");
   }
 }

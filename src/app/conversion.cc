@@ -849,10 +849,11 @@ conversion_result write_document(const conversion_request& request, output_sink 
     }
     if (!request.count) {
       const bool written =
-          request.parallel ? write_model_in_parallel(tokens, *size, request.placement,
-                                                     request.line_end, sink, request.nul_unchecked)
-                           : write_model(tokens, *size, request.placement, request.line_end, sink,
-                                         output_block_size(request.text.size()));
+          request.parallel
+              ? write_model_in_parallel(tokens, *size, request.placement, request.line_end, sink,
+                                        request.nul_unchecked, request.piece_threads)
+              : write_model(tokens, *size, request.placement, request.line_end, sink,
+                            output_block_size(request.text.size()));
       result.sink_failed = !written;
     } else {
       result.sink_failed = !write_csv_document(tokens, *size, request.placement, request.line_end,
@@ -866,7 +867,8 @@ conversion_result write_document(const conversion_request& request, output_sink 
     voxel_grid grid;
     if (!read_vox_grid(request, result, grid)) return result;
     if (request.parallel && !request.count) {
-      result.sink_failed = !write_grid_in_parallel(grid, request.placement, request.line_end, sink);
+      result.sink_failed = !write_grid_in_parallel(grid, request.placement, request.line_end, sink,
+                                                   request.piece_threads);
       result.ok = !result.sink_failed;
       return result;
     }

@@ -85,7 +85,8 @@ struct conversion_request {
   output_format format = output_format::xml;
   std::string_view line_end = "\n";  // of model documents
   bool count = false;                // fill voxel_count and bounds
-  bool parallel = false;             // a CSV or .vox input's document by two threads
+  bool parallel = false;             // a CSV or .vox input's document in pieces, formatted
+  int piece_threads = 2;             // by this many threads (1: the calling thread alone)
   bool read_ahead = false;           // a document input read by two threads
   bool nul_unchecked = false;        // a CSV input not checked for NUL bytes yet: a
                                      // parallel document checks it and fails on one

@@ -273,6 +273,17 @@ int convert_input(const command_line& line, const input_file& source, bool write
   const thread_plan plan =
       writer_thread && !drawing ? plan_threads(request, text.size()) : thread_plan::in_turn;
   request.parallel = plan == thread_plan::two_formatting;
+  if (drawing && writer_thread && line.compare_path.empty() &&
+      request.input == content_kind::sproxel_csv &&
+      plan_threads(request, text.size()) == thread_plan::two_formatting) {
+    // In turn, but in the pieces two threads would take, so that the export
+    // is checked for NUL bytes as they check it, a piece just before it is
+    // read, rather than by a pass of its own: that pass came before the
+    // document's first byte, and where the export's pages were not mapped
+    // yet, it paid for mapping all of them alone.
+    request.parallel = true;
+    request.piece_threads = 1;
+  }
   request.read_ahead = writer_thread && reads_ahead(request, text.size());
   // An export that two threads format into a file put in place at the end
   // is checked for NUL bytes by those threads, each piece just before it is
@@ -307,7 +318,9 @@ int convert_input(const command_line& line, const input_file& source, bool write
     return fail_checked(*refusal);
   }
   if (drawing) {
-    if (const std::optional<std::string> refusal = wrong_picture_path(line)) return fail(*refusal);
+    if (const std::optional<std::string> refusal = wrong_picture_path(line)) {
+      return fail_checked(*refusal);
+    }
     if (!line.compare_path.empty()) {
       if (!read_compared_model(line.compare_path, compared)) return 1;
       if (writer_thread) picture.start();
