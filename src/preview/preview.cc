@@ -296,9 +296,17 @@ struct depth_buffer {
            entries[index(column, row)] != 0;
   }
   void offer(std::size_t at, std::int32_t key, rgb_colour c) {
-    const std::uint64_t entry = (static_cast<std::uint64_t>(key) + 1) << 24 |
-                                std::uint64_t{c.r} << 16 | std::uint64_t{c.g} << 8 | c.b;
-    entries[at] = std::max(entries[at], entry);
+    keep_nearer(entries[at], key_part(key) | colour_part(c.r, c.g, c.b));
+  }
+  // The two parts of an entry, and keeping the nearer of two entries.
+  static std::uint64_t key_part(std::int64_t key) {
+    return (static_cast<std::uint64_t>(key) + 1) << 24;
+  }
+  static std::uint64_t colour_part(std::uint8_t r, std::uint8_t g, std::uint8_t b) {
+    return std::uint64_t{r} << 16 | std::uint64_t{g} << 8 | b;
+  }
+  static void keep_nearer(std::uint64_t& entry, std::uint64_t offered) {
+    entry = std::max(entry, offered);
   }
   static std::int32_t key_of(std::uint64_t entry) {
     return static_cast<std::int32_t>((entry >> 24) - 1);
@@ -462,32 +470,13 @@ void paint_flat_panel(rgba_image& image, const preview_layout& layout, int panel
   for (std::size_t d = 0; d < shades.size(); ++d) {
     shades[d] = 256 - 77 * static_cast<int>(d) / span;
   }
-  // The squares lie inside the picture, as layout_for places the panels:
-  // written straight, a row of pixels at a time.
-  const bool inside = area.x >= 0 && area.y >= 0 && area.x + columns * s <= image.width &&
-                      area.y + rows * s <= image.height;
-  const auto row_bytes = static_cast<std::size_t>(image.width) * 4;
   for (int row = 0; row < rows; ++row) {
     for (int column = 0; column < columns; ++column) {
       const std::uint64_t entry = ours.entries[ours.index(column, row)];
       if (entry == 0) continue;
       const int shade = shades[static_cast<std::size_t>(near - depth_buffer::key_of(entry))];
-      const rgb_colour c = scaled(depth_buffer::colour_of(entry), shade);
-      const int x = area.x + column * s;
-      const int y = area.y + row * s;
-      if (!inside) {
-        fill_rect(image, x, y, s, s, c);
-        continue;
-      }
-      std::uint8_t* line =
-          &image.pixels[static_cast<std::size_t>(y) * row_bytes + static_cast<std::size_t>(x) * 4];
-      for (int j = 0; j < s; ++j, line += row_bytes) {
-        for (std::uint8_t* pixel = line; pixel != line + std::ptrdiff_t{4} * s; pixel += 4) {
-          pixel[0] = c.r;
-          pixel[1] = c.g;
-          pixel[2] = c.b;
-        }
-      }
+      fill_rect(image, area.x + column * s, area.y + row * s, s, s,
+                scaled(depth_buffer::colour_of(entry), shade));
     }
   }
 
@@ -663,12 +652,12 @@ void paint_three_quarter_panel(rgba_image& image, const preview_layout& layout,
   for (const spot& at : order) {
     const rgb_colour c = depth_buffer::colour_of(lattice.entries[lattice.index(at.column, at.row)]);
     // Each face's pixel, opaque as every pixel of the picture is.
-    std::uint8_t shades[4][4] = {{}, {c.r, c.g, c.b, 255}};
-    for (int face = 2; face < 4; ++face) {
-      const rgb_colour shade = scaled(c, face == 2 ? 170 : 212);
-      std::uint8_t pixel[4] = {shade.r, shade.g, shade.b, 255};
-      std::memcpy(shades[face], pixel, 4);
-    }
+    const rgb_colour left_face = scaled(c, 170);
+    const rgb_colour right_face = scaled(c, 212);
+    const std::uint8_t shades[4][4] = {{},
+                                       {c.r, c.g, c.b, 255},
+                                       {left_face.r, left_face.g, left_face.b, 255},
+                                       {right_face.r, right_face.g, right_face.b, 255}};
     const int left = sprite_left(layout, at.column, at.row);
     const int top = sprite_top(layout, at.column, at.row);
     std::uint8_t* const corner = &image.pixels[static_cast<std::size_t>(area.y + top) * row_bytes +
@@ -876,9 +865,6 @@ void preview_sketch::add(const cell_voxel* voxels, std::size_t count) {
   std::uint64_t* const side = seen.flat[1].entries.data();
   std::uint64_t* const top = seen.flat[2].entries.data();
   std::uint64_t* const lattice = seen.lattice.entries.data();
-  const auto offer = [](std::uint64_t& entry, std::uint64_t offered) {
-    entry = std::max(entry, offered);
-  };
   for (std::size_t at = 0; at < count;) {
     const std::int32_t y = voxels[at].y;
     const std::int32_t z = voxels[at].z;
@@ -901,19 +887,20 @@ void preview_sketch::add(const cell_voxel* voxels, std::size_t count) {
     std::uint64_t* const top_row = top + bz * nx;
     // Lattice column bx - by + ny - 1, row bz - by + ny - 1.
     std::uint64_t* const lattice_row = lattice + (bz + up) * (nx + ny - 1) + up;
-    const std::uint64_t front_key = std::uint64_t{bz + 1} << 24;
-    const std::uint64_t height_key = std::uint64_t{by + 1} << 24;
+    const std::uint64_t front_key = depth_buffer::key_part(static_cast<std::int64_t>(bz));
+    const std::uint64_t height_key = depth_buffer::key_part(static_cast<std::int64_t>(by));
     std::uint64_t nearest_side = 0;
     for (std::size_t i = at; i < end; ++i) {
       const cell_voxel& v = voxels[i];
-      const auto bx = static_cast<std::size_t>(v.x - first_x);
-      const std::uint64_t colour = std::uint64_t{v.r} << 16 | std::uint64_t{v.g} << 8 | v.b;
-      offer(front_row[bx], front_key | colour);
-      offer(top_row[bx], height_key | colour);
-      offer(lattice_row[bx], height_key | colour);
-      nearest_side = std::max(nearest_side, std::uint64_t{bx + 1} << 24 | colour);
+      const std::int32_t bx = v.x - first_x;
+      const std::uint64_t colour = depth_buffer::colour_part(v.r, v.g, v.b);
+      const auto column = static_cast<std::size_t>(bx);
+      depth_buffer::keep_nearer(front_row[column], front_key | colour);
+      depth_buffer::keep_nearer(top_row[column], height_key | colour);
+      depth_buffer::keep_nearer(lattice_row[column], height_key | colour);
+      depth_buffer::keep_nearer(nearest_side, depth_buffer::key_part(bx) | colour);
     }
-    offer(side[up * nz + nz - 1 - bz], nearest_side);
+    depth_buffer::keep_nearer(side[up * nz + nz - 1 - bz], nearest_side);
     const std::int32_t bins[3][2] = {
         {x_low - first_x, x_high - first_x},
         {static_cast<std::int32_t>(by), static_cast<std::int32_t>(by)},

@@ -16,10 +16,6 @@ std::size_t offset_of(const rgba_image& image, int x, int y) {
          4;
 }
 
-std::uint8_t mix(std::uint8_t over, std::uint8_t under, int alpha) {
-  return static_cast<std::uint8_t>((over * alpha + under * (256 - alpha)) >> 8);
-}
-
 void plot(rgba_image& image, int x, int y, rgb_colour colour) {
   if (x < 0 || y < 0 || x >= image.width || y >= image.height) return;
   std::uint8_t* p = &image.pixels[offset_of(image, x, y)];
@@ -57,28 +53,6 @@ rgba_image make_image(int width, int height, rgb_colour background) {
 rgb_colour pixel_at(const rgba_image& image, int x, int y) {
   const std::uint8_t* p = &image.pixels[offset_of(image, x, y)];
   return rgb_colour{p[0], p[1], p[2]};
-}
-
-void fill_rect(rgba_image& image, int x, int y, int width, int height, rgb_colour colour,
-               int alpha) {
-  const int x0 = std::max(x, 0);
-  const int y0 = std::max(y, 0);
-  const int x1 = std::min(x + width, image.width);
-  const int y1 = std::min(y + height, image.height);
-  for (int row = y0; row < y1; ++row) {
-    std::uint8_t* p = &image.pixels[offset_of(image, x0, row)];
-    for (int column = x0; column < x1; ++column, p += 4) {
-      if (alpha >= 256) {
-        p[0] = colour.r;
-        p[1] = colour.g;
-        p[2] = colour.b;
-      } else {
-        p[0] = mix(colour.r, p[0], alpha);
-        p[1] = mix(colour.g, p[1], alpha);
-        p[2] = mix(colour.b, p[2], alpha);
-      }
-    }
-  }
 }
 
 void draw_line(rgba_image& image, int x0, int y0, int x1, int y1, rgb_colour colour) {
