@@ -270,12 +270,11 @@ int convert_input(const command_line& line, const input_file& source, bool write
   request.count = line.verbose;
   // A picture is drawn on a thread of its own, which takes the second core:
   // the document is then written in turn (more threads were no faster).
-  const thread_plan plan =
-      writer_thread && !drawing ? plan_threads(request, text.size()) : thread_plan::in_turn;
+  const thread_plan fitting = plan_threads(request, text.size());
+  const thread_plan plan = writer_thread && !drawing ? fitting : thread_plan::in_turn;
   request.parallel = plan == thread_plan::two_formatting;
   if (drawing && writer_thread && line.compare_path.empty() &&
-      request.input == content_kind::sproxel_csv &&
-      plan_threads(request, text.size()) == thread_plan::two_formatting) {
+      request.input == content_kind::sproxel_csv && fitting == thread_plan::two_formatting) {
     // In turn, but in the pieces two threads would take, so that the export
     // is checked for NUL bytes as they check it, a piece just before it is
     // read, rather than by a pass of its own: that pass came before the
