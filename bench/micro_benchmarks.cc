@@ -11,15 +11,15 @@
 #include <string>
 #include <vector>
 
-#include "app/conversion.h"
-#include "csv_input/grid_size.h"
-#include "csv_input/token_list.h"
+#include "conversion/convert.h"
+#include "sproxel_csv/grid_size.h"
+#include "sproxel_csv/token_list.h"
 #include "model_text.h"
 #include "preview/png.h"
 #include "preview/preview.h"
-#include "voxel_model/cell_walk.h"
-#include "voxel_model/format_number.h"
-#include "xml_input/model_reader.h"
+#include "sproxel_csv/cell_walk.h"
+#include "text/format_number.h"
+#include "model_document/model_reader.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/conversion.h"
+#include "conversion/convert.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <string>
 
-#include "voxel_model/format_number.h"
+#include "text/format_number.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   for (std::size_t at = 0; at + 4 <= size; at += 4) {

@@ -12,9 +12,9 @@
 #include <string>
 #include <string_view>
 
-#include "app/conversion.h"
+#include "conversion/convert.h"
 #include "support/expat_reference.h"
-#include "voxel_model/voxel_grid.h"
+#include "model/voxel_grid.h"
 
 namespace {
 

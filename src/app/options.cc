@@ -1,6 +1,6 @@
 #include "app/options.h"
 
-#include "csv_input/grid_size.h"
+#include "sproxel_csv/grid_size.h"
 
 namespace cubewright {
 

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "voxel_model/voxel_record.h"
+#include "model/voxel_record.h"
 
 namespace cubewright {
 

@@ -15,9 +15,9 @@
 #endif
 
 #include "threads/other_core.h"
-#include "voxel_model/cell_walk.h"
-#include "voxel_model/model_writer.h"
-#include "voxel_model/voxel_grid.h"
+#include "sproxel_csv/cell_walk.h"
+#include "model_document/model_writer.h"
+#include "model/voxel_grid.h"
 
 namespace cubewright {
 namespace {

@@ -5,11 +5,11 @@
 #include <cstddef>
 #include <string_view>
 
-#include "csv_input/grid_size.h"
-#include "csv_input/token_list.h"
-#include "voxel_model/output_sink.h"
-#include "voxel_model/voxel_grid.h"
-#include "voxel_model/voxel_record.h"
+#include "sproxel_csv/grid_size.h"
+#include "sproxel_csv/token_list.h"
+#include "io/output_sink.h"
+#include "model/voxel_grid.h"
+#include "model/voxel_record.h"
 
 namespace cubewright {
 

@@ -9,14 +9,14 @@
 #include <utility>
 #include <vector>
 
-#include "app/conversion.h"
+#include "conversion/convert.h"
 #include "app/options.h"
 #include "app/platform.h"
-#include "app/threaded_sink.h"
+#include "io/threaded_sink.h"
 #include "preview/png.h"
 #include "preview/preview.h"
 #include "threads/other_core.h"
-#include "voxel_model/format_number.h"
+#include "text/format_number.h"
 
 namespace cubewright {
 namespace {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "preview/rgba_image.h"
-#include "voxel_model/cell_voxel.h"
+#include "model/cell_voxel.h"
 
 namespace cubewright {
 

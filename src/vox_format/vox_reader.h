@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "voxel_model/cell_voxel.h"
+#include "model/cell_voxel.h"
 
 namespace cubewright {
 

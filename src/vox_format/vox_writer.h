@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "voxel_model/cell_voxel.h"
+#include "model/cell_voxel.h"
 
 namespace cubewright {
 

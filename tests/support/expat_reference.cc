@@ -8,9 +8,9 @@
 #include <cstring>
 #include <vector>
 
-#include "voxel_model/voxel_record.h"
-#include "xml_input/model_reader.h"
-#include "xml_input/xml_chars.h"
+#include "model/voxel_record.h"
+#include "model_document/model_reader.h"
+#include "model_document/xml_chars.h"
 
 namespace cubewright_test {
 namespace {
