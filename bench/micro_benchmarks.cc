@@ -20,6 +20,8 @@
 #include "sproxel_csv/cell_walk.h"
 #include "text/format_number.h"
 #include "model_document/model_reader.h"
+#include "sproxel_csv/export_cells.h"
+#include "sproxel_csv/csv_document.h"
 
 namespace {
 
@@ -102,7 +104,7 @@ void whole_document(benchmark::State& state) {
     return true;
   };
   for (auto _ : state) {
-    benchmark::DoNotOptimize(write_model(tokens, size, model_placement{}, "\n", sink));
+    benchmark::DoNotOptimize(write_export_document(tokens, size, model_placement{}, "\n", sink));
   }
   state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(text.size()));
 }
@@ -196,12 +198,12 @@ BENCHMARK(preview_render_and_encode_with_compare)->Unit(benchmark::kMillisecond)
 // file system.
 void document_to_csv(benchmark::State& state) {
   static const std::string document =
-      *convert_text(cubewright_bench::model_text(128), model_placement{});
+      *export_to_document(cubewright_bench::model_text(128), model_placement{});
   conversion_request request;
   request.text = document;
   request.input = content_kind::model_document;
   request.format = output_format::csv;
-  request.read_ahead = state.range(0) != 0;
+  request.plan.read_ahead = state.range(0) != 0;
   std::size_t written = 0;
   output_sink sink;
   sink.context = &written;
@@ -217,7 +219,7 @@ BENCHMARK(document_to_csv)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRe
 // The document of the 128-cell model (about 31 MB), read voxel by voxel.
 void read_document(benchmark::State& state) {
   static const std::string document =
-      *convert_text(cubewright_bench::model_text(128), model_placement{});
+      *export_to_document(cubewright_bench::model_text(128), model_placement{});
   std::size_t voxels = 0;
   for (auto _ : state) {
     model_reader reader = open_model_reader(document);

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "conversion/convert.h"
+#include "sproxel_csv/csv_document.h"
 
 namespace {
 
@@ -170,7 +171,7 @@ bool write_within_budget(void* context, const char* data, std::size_t count) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
   const cubewright::model_placement placement = placement_from(data, size);
-  const std::optional<std::string> document = cubewright::convert_text(text, placement);
+  const std::optional<std::string> document = cubewright::export_to_document(text, placement);
   const std::vector<std::string_view> tokens = model_tokens(text);
 
   check(document.has_value() == (tokens.size() >= 3), "document made iff three header fields");
@@ -236,11 +237,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // of a CR LF becomes one. (A CR LF cannot become CR CR LF: only one CR
   // belongs to a line end, so "a\r\r\n" holds the field "a\r".)
   const std::optional<std::string> crlf_document =
-      cubewright::convert_text(with_crlf_line_ends(text), placement);
+      cubewright::export_to_document(with_crlf_line_ends(text), placement);
   check(crlf_document == document, "CR LF input gives another document");
 
   // The document's own line end is a parameter and changes nothing else.
-  const std::optional<std::string> crlf_output = cubewright::convert_text(text, placement, "\r\n");
+  const std::optional<std::string> crlf_output = cubewright::export_to_document(text, placement, "\r\n");
   check(crlf_output == lf_to_crlf(doc), "CR LF output differs in more than line ends");
 
   // Block size does not change the document, and a sink that fails stops the
@@ -257,7 +258,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     state.budget = budget;
     const cubewright::output_sink sink{&state, &write_within_budget};
     const bool whole =
-        cubewright::write_model(token_list, *grid, placement, "\n", sink, block_size);
+        cubewright::write_export_document(token_list, *grid, placement, "\n", sink, block_size);
     check(whole == (budget >= doc.size()), "write_model result against the sink's budget");
     check(whole ? state.taken == doc : doc.substr(0, state.taken.size()) == state.taken,
           "document through small blocks");

@@ -25,7 +25,7 @@ std::string export_of(std::string_view document, bool in_stretches) {
   request.input = cubewright::content_kind::model_document;
   request.input_path = "model.xml";
   request.format = cubewright::output_format::csv;
-  request.read_ahead = in_stretches;
+  request.plan.read_ahead = in_stretches;
   std::string bytes;
   const cubewright::conversion_result result =
       cubewright::convert_model(request, cubewright::string_sink(bytes));

@@ -55,8 +55,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const cubewright::conversion_options options = cubewright::parse_options(arguments);
   const std::size_t count = arguments.size();
-  check(options.input_csv == arguments[0], "input path verbatim");
-  check(options.output_xml == arguments[1], "output path verbatim");
+  check(options.input_path == arguments[0], "input path verbatim");
+  check(options.output_path == arguments[1], "output path verbatim");
   check(options.offset_x == (count > 2 ? model_offset(arguments[2]) : 0), "offset_x");
   check(options.offset_y == (count > 3 ? model_offset(arguments[3]) : 0), "offset_y");
   check(options.offset_z == (count > 4 ? model_offset(arguments[4]) : 0), "offset_z");

@@ -47,8 +47,8 @@ bool wants_usage(const std::vector<std::string>& arguments) { return arguments.s
 
 conversion_options parse_options(const std::vector<std::string>& arguments) {
   conversion_options options;
-  options.input_csv = arguments.at(0);
-  options.output_xml = arguments.at(1);
+  options.input_path = arguments.at(0);
+  options.output_path = arguments.at(1);
   const std::size_t count = arguments.size();
   if (count > 2) options.offset_x = parse_decimal(arguments[2]);
   if (count > 3) options.offset_y = parse_decimal(arguments[3]);

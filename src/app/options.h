@@ -6,15 +6,16 @@
 #include <string_view>
 #include <vector>
 
-#include "model/voxel_record.h"
+#include "conversion/recognise.h"
+#include "model/placed_model.h"
 
 namespace cubewright {
 
 /// The parsed positional arguments. The placement (offsets and axis factors)
 /// is what the cell walk reads.
 struct conversion_options : model_placement {
-  std::string input_csv;
-  std::string output_xml;
+  std::string input_path;
+  std::string output_path;
 };
 
 /// The usage text, one entry a line, without line ends.
@@ -34,9 +35,6 @@ bool wants_usage(const std::vector<std::string>& arguments);
 /// offsets (atoi rules), then up to three mirror switches that count by their
 /// presence alone. Never fails; later arguments are ignored.
 conversion_options parse_options(const std::vector<std::string>& arguments);
-
-/// What the program writes.
-enum class output_format { xml, csv, vox };
 
 /// What the command line asks for.
 enum class program_action { usage, help, version, convert, fail };

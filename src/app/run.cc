@@ -4,7 +4,6 @@
 #include <new>
 #include <optional>
 #include <string>
-#include <system_error>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -13,9 +12,7 @@
 #include "app/options.h"
 #include "app/platform.h"
 #include "io/threaded_sink.h"
-#include "preview/png.h"
-#include "preview/preview.h"
-#include "threads/other_core.h"
+#include "conversion/picture.h"
 #include "text/format_number.h"
 
 namespace cubewright {
@@ -69,11 +66,6 @@ std::string bounds_text(const placed_bounds& bounds) {
   return text;
 }
 
-std::string binary_input_failure(const std::string& path) {
-  return "cannot read input: " + path +
-         ": holds NUL bytes and is no sproxel CSV export, model document or .vox file";
-}
-
 // A path as it is typed on a command line: quoted when it holds a blank.
 std::string command_word(const std::string& path) {
   if (!path.empty() && path.find_first_of(" \t\"") == std::string::npos) return path;
@@ -93,18 +85,19 @@ std::optional<std::string> wrong_kind_of_output(const std::string& output, conte
          std::string(describe(writing)) + " (are the input and output swapped?)";
 }
 
-// The title line of the picture: what was converted and how it was placed.
-std::string picture_title(const command_line& line, std::size_t voxels) {
+// The title line of the picture, what was converted and how it was placed,
+// before and after its count of voxels.
+std::pair<std::string, std::string> picture_title(const command_line& line) {
   const conversion_options& options = line.options;
   std::string mirrored;
   const float factors[3] = {options.axis_factor_x, options.axis_factor_y, options.axis_factor_z};
   for (int axis = 0; axis < 3; ++axis) {
     if (factors[axis] < 0) mirrored += static_cast<char>('x' + axis);
   }
-  return options.input_csv + " -> " + options.output_xml + ": " + std::to_string(voxels) +
-         " voxels, offsets " + std::to_string(options.offset_x) + " " +
-         std::to_string(options.offset_y) + " " + std::to_string(options.offset_z) + ", mirrored " +
-         (mirrored.empty() ? std::string("none") : mirrored);
+  return {options.input_path + " -> " + options.output_path + ": ",
+          " voxels, offsets " + std::to_string(options.offset_x) + " " +
+              std::to_string(options.offset_y) + " " + std::to_string(options.offset_z) +
+              ", mirrored " + (mirrored.empty() ? std::string("none") : mirrored)};
 }
 
 // The voxels of the model to compare with, as they stand.
@@ -131,88 +124,6 @@ bool read_compared_model(const std::string& path, std::vector<cell_voxel>& cells
   return true;
 }
 
-// The picture of a conversion as PNG bytes, drawn from the input read again
-// with the same placement: on a thread of its own while the run goes on
-// when one can be started, else when it is asked for. Empty when there was
-// no memory for it. The request is copied, so the run may go on changing
-// its own; whatever the input turns out to be, reading it is safe.
-class picture_drawing {
- public:
-  picture_drawing(const command_line& line, const conversion_request& request,
-                  const std::vector<cell_voxel>* compared)
-      : line_(line), request_(request), compared_(compared) {}
-  picture_drawing(const picture_drawing&) = delete;
-  picture_drawing& operator=(const picture_drawing&) = delete;
-  ~picture_drawing() { finish(); }
-
-  void start() {
-    try {
-      thread_ = std::thread([this] { draw(2); });
-      start_on_another_core(thread_);
-    } catch (const std::system_error&) {
-      // Drawn when asked for.
-    }
-  }
-
-  const picture_bytes& png() {
-    finish();
-    if (!drawn_) draw(1);
-    return png_;
-  }
-
- private:
-  void finish() {
-    if (thread_.joinable()) thread_.join();
-  }
-
-  // With `threads` 2, the picture may take a second thread to compress
-  // itself: by then the run's own work is mostly done.
-  void draw(int threads) {
-    drawn_ = true;
-    try {
-      preview_request picture;
-      std::vector<cell_voxel> placed;
-      std::size_t count = 0;
-      const std::optional<preview_sketch> sketched = sketch();
-      if (sketched) {
-        picture.sketch = &*sketched;
-        count = sketched->added();
-      } else {
-        placed =
-            read_model_cells(request_.text, request_.input, request_.input_path, request_.placement)
-                .placed;
-        picture.model = &placed;
-        picture.compare = compared_;
-        count = placed.size();
-      }
-      picture.title = picture_title(line_, count);
-      png_ = encode_png(render_preview(picture), threads);
-    } catch (const std::bad_alloc&) {
-      png_.clear();
-    }
-  }
-
-  // Of an export drawn alone, only what the picture shows is kept, found as
-  // its cells go by. None when the export cannot be drawn that way.
-  std::optional<preview_sketch> sketch() const {
-    if (request_.input != content_kind::sproxel_csv || compared_ != nullptr) return std::nullopt;
-    const std::optional<cell_box> box = exported_grid_cells(request_.text, request_.placement);
-    if (!box || !preview_sketch::fits(box->low, box->high)) return std::nullopt;
-    preview_sketch seen(box->low, box->high);
-    for_each_exported_cell(request_.text, request_.placement,
-                           [&seen](const cell_voxel* cells, std::size_t n) { seen.add(cells, n); });
-    if (seen.spoilt()) return std::nullopt;
-    return seen;
-  }
-
-  const command_line& line_;
-  conversion_request request_;  // a copy, never changed
-  const std::vector<cell_voxel>* compared_;
-  std::thread thread_;
-  picture_bytes png_;
-  bool drawn_ = false;
-};
-
 // Writes the picture through the same safe replacement as every output. The
 // model's own output is committed by the caller only after this succeeded.
 bool write_picture(const command_line& line, const picture_bytes& png) {
@@ -238,8 +149,8 @@ bool write_picture(const command_line& line, const picture_bytes& png) {
 // A picture must not take the place of a model or of the conversion's output.
 std::optional<std::string> wrong_picture_path(const command_line& line) {
   const std::string& path = line.preview_path;
-  if (path == line.options.output_xml || same_file(path, line.options.output_xml) ||
-      same_file(path, line.options.input_csv)) {
+  if (path == line.options.output_path || same_file(path, line.options.output_path) ||
+      same_file(path, line.options.input_path)) {
     return "will not draw the preview into " + path + ": it is the input or the output";
   }
   std::string start;
@@ -263,57 +174,46 @@ int convert_input(const command_line& line, const input_file& source, bool write
   request.text = text;
   if (source.mapping != nullptr) request.copier = {&source, &copy_input};
   request.input = recognise_input_unchecked(text);
-  request.input_path = options.input_csv;
+  request.input_path = options.input_path;
   request.placement = options;
   request.format = line.format;
   request.line_end = native_line_end;
   request.count = line.verbose;
-  // A picture is drawn on a thread of its own, which takes the second core:
-  // the document is then written in turn (more threads were no faster).
-  const thread_plan fitting = plan_threads(request, text.size());
-  const thread_plan plan = writer_thread && !drawing ? fitting : thread_plan::in_turn;
-  request.parallel = plan == thread_plan::two_formatting;
-  if (drawing && writer_thread && line.compare_path.empty() &&
-      request.input == content_kind::sproxel_csv && fitting == thread_plan::two_formatting) {
-    // In turn, but in the pieces two threads would take, so that the export
-    // is checked for NUL bytes as they check it, a piece just before it is
-    // read, rather than by a pass of its own: that pass came before the
-    // document's first byte, and where the export's pages were not mapped
-    // yet, it paid for mapping all of them alone.
-    request.parallel = true;
-    request.piece_threads = 1;
-  }
-  request.read_ahead = writer_thread && reads_ahead(request, text.size());
-  // An export that two threads format into a file put in place at the end
-  // is checked for NUL bytes by those threads, each piece just before it is
-  // read, rather than by a pass of its own first. So every failure first
-  // finishes the check: the message stays the one the check would have
-  // given before anything else, and nothing is left of the output.
-  request.nul_unchecked = request.input == content_kind::sproxel_csv && request.parallel &&
-                          replaced_at_the_end(options.output_xml);
+  run_facts facts;
+  facts.input = request.input;
+  facts.input_size = text.size();
+  facts.format = line.format;
+  facts.count = line.verbose;
+  facts.drawing = drawing;
+  facts.comparing = !line.compare_path.empty();
+  facts.threads_allowed = writer_thread;
+  facts.replaced_at_the_end = replaced_at_the_end(options.output_path);
+  request.plan = plan_run(facts);
   // Without a model to compare with, the picture needs nothing that the
   // checks below find out, so it is drawn meanwhile; a run that fails waits
   // for it and throws it away.
   std::vector<cell_voxel> compared;
-  picture_drawing picture(line, request, line.compare_path.empty() ? nullptr : &compared);
-  if (drawing && writer_thread && line.compare_path.empty()) picture.start();
-  if (request.input == content_kind::sproxel_csv && !request.nul_unchecked && holds_nul(text)) {
+  auto [title_head, title_tail] = picture_title(line);
+  picture_drawing picture(request, line.compare_path.empty() ? nullptr : &compared,
+                          std::move(title_head), std::move(title_tail));
+  if (request.plan.picture_thread && line.compare_path.empty()) picture.start();
+  if (request.input == content_kind::sproxel_csv && !request.plan.nul_in_pieces && holds_nul(text)) {
     request.input = content_kind::binary;
   }
   // Fails with `message`, or with the NUL check's own while it is not done.
   const auto fail_checked = [&](const std::string& message) {
-    const bool binary = request.nul_unchecked && holds_nul(text);
-    return fail(binary ? binary_input_failure(options.input_csv) : message);
+    const bool binary = request.plan.nul_in_pieces && holds_nul(text);
+    return fail(binary ? binary_input_failure(options.input_path) : message);
   };
   const content_kind input = request.input;
   if (input == content_kind::binary) {
-    return fail(binary_input_failure(options.input_csv));
+    return fail(binary_input_failure(options.input_path));
   }
-  if (input == content_kind::sproxel_csv && !parse_grid_size(read_token_list(text))) {
-    return fail_checked(grid_size_failure(options.input_csv));
+  if (input == content_kind::sproxel_csv && !has_grid_header(text)) {
+    return fail_checked(grid_size_failure(options.input_path));
   }
   if (const std::optional<std::string> refusal =
-          wrong_kind_of_output(options.output_xml, written_kind(line.format), options.input_csv)) {
+          wrong_kind_of_output(options.output_path, written_kind(line.format), options.input_path)) {
     return fail_checked(*refusal);
   }
   if (drawing) {
@@ -322,55 +222,55 @@ int convert_input(const command_line& line, const input_file& source, bool write
     }
     if (!line.compare_path.empty()) {
       if (!read_compared_model(line.compare_path, compared)) return 1;
-      if (writer_thread) picture.start();
+      if (request.plan.picture_thread) picture.start();
     }
   }
 
   io_failure failure;
   output_file output;
-  if (!open_output_file(options.output_xml, output, failure)) {
-    return fail_checked(reported(failure, options.output_xml));
+  if (!open_output_file(options.output_path, output, failure)) {
+    return fail_checked(reported(failure, options.output_path));
   }
-  if (request.nul_unchecked && output.temp_path.empty()) {
+  if (request.plan.nul_in_pieces && output.temp_path.empty()) {
     // Something other than a file took the output's place meanwhile: what is
     // written there stays, so the input is checked before anything is.
     if (holds_nul(text)) {
       discard_output_file(output);
-      return fail(binary_input_failure(options.input_csv));
+      return fail(binary_input_failure(options.input_path));
     }
-    request.nul_unchecked = false;
+    request.plan.nul_in_pieces = false;
   }
   file_sink_state state{&output, &failure};
   threaded_sink writing;
-  start_threaded_sink(writing, output_sink{&state, &write_to_file},
-                      plan == thread_plan::writing_thread, output_block_size(text.size()));
+  start_threaded_sink(writing, output_sink{&state, &write_to_file}, request.plan.writing_thread,
+                      request.plan.block_size);
   const conversion_result result = convert_model(request, sink_of(writing));
   // `failure` is the writing thread's until it has stopped.
   const bool written = finish_threaded_sink(writing);
   if (!result.ok || !written) {
     discard_output_file(output);
-    return fail_checked(result.sink_failed || !written ? reported(failure, options.output_xml)
+    return fail_checked(result.sink_failed || !written ? reported(failure, options.output_path)
                                                        : result.failure);
   }
   if (drawing && !write_picture(line, picture.png())) {
     discard_output_file(output);
     return 1;
   }
-  if (!commit_output_file(output, failure)) return report(failure, options.output_xml);
+  if (!commit_output_file(output, failure)) return report(failure, options.output_path);
 
   for (const std::string& note : result.notes) print_error_line("cubewright: " + note);
   bool printed = true;
   if (line.format == output_format::csv) {
     printed = print_output_line(
-        "cubewright: wrote " + options.output_xml + " (" + std::to_string(result.grid_size[0]) +
+        "cubewright: wrote " + options.output_path + " (" + std::to_string(result.grid_size[0]) +
         " x " + std::to_string(result.grid_size[1]) + " x " + std::to_string(result.grid_size[2]) +
         " cells, " + std::to_string(result.voxel_count) +
         " voxels); to convert it back to the same place: cubewright " +
-        command_word(options.output_xml) + " OUT.xml " + std::to_string(result.grid_min[0]) + " " +
+        command_word(options.output_path) + " OUT.xml " + std::to_string(result.grid_min[0]) + " " +
         std::to_string(result.grid_min[1]) + " " + std::to_string(result.grid_min[2]));
   }
   if (line.verbose && printed) {
-    std::string said = "cubewright: wrote " + options.output_xml + ": " +
+    std::string said = "cubewright: wrote " + options.output_path + ": " +
                        std::to_string(result.voxel_count) + " voxels";
     if (!result.bounds.empty) said += ", " + bounds_text(result.bounds);
     printed = print_output_line(said);
@@ -410,8 +310,8 @@ int run_conversion(const std::vector<std::string>& arguments, bool writer_thread
   // that names the input converts the file in place.
   input_file input;
   io_failure failure;
-  if (!open_input_file(line.options.input_csv, input, failure)) {
-    return report(failure, line.options.input_csv);
+  if (!open_input_file(line.options.input_path, input, failure)) {
+    return report(failure, line.options.input_path);
   }
   const int status = convert_input(line, input, writer_thread);
   close_input_file(input);

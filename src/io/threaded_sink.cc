@@ -3,10 +3,9 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
-#include <system_error>
 
 #include "memory/large_pages.h"
-#include "threads/other_core.h"
+#include "threads/helper_thread.h"
 
 namespace cubewright {
 namespace {
@@ -109,12 +108,8 @@ bool start_threaded_sink(threaded_sink& sink, output_sink target, bool use_threa
       static_cast<char*>(allocate_in_large_pages(sink.block_size * sink.block_count)));
   if (sink.storage == nullptr) throw std::bad_alloc();
   sink.filled_sizes.assign(sink.block_count, 0);
-  // The one place that must catch: a thread that cannot be started is
-  // reported by an exception, and the run goes on without it.
-  try {
-    sink.writer = std::thread(write_blocks, &sink);
-    start_on_another_core(sink.writer);
-  } catch (const std::system_error&) {
+  sink.writer = start_helper_thread([&sink] { write_blocks(&sink); });
+  if (!sink.writer.joinable()) {
     sink.storage.reset();
     return false;
   }

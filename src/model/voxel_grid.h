@@ -7,10 +7,11 @@
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "text/byte_words.h"
-#include "model/cell_voxel.h"
+#include "model/placed_model.h"
 
 namespace cubewright {
 
@@ -146,6 +147,33 @@ struct voxel_run {
 /// voxel_count (each on a cell of its own). False, with the grid untouched,
 /// when the box holds more than max_grid_cells.
 bool make_voxel_box(const voxel_run& run, voxel_grid& box);
+
+/// Collects placed records as whole cells at the end of `cells`, and what
+/// they are as a run; the first position that is not whole stops the
+/// collection, and `failure` names it at `path` and at the line `line()`
+/// gives (0: none), asked for only then.
+struct cell_collector {
+  const std::string* path = nullptr;
+  std::vector<cell_voxel>* cells = nullptr;
+  std::string failure;
+  voxel_run run;
+
+  template <typename Line>
+  bool add(const voxel_record& record, const Line& line) {
+    cell_voxel voxel;
+    int axis = 0;
+    if (!to_whole_cell(record, voxel, axis)) {
+      const std::size_t at = line();
+      const float position[3] = {record.x, record.y, record.z};
+      failure = not_whole_cell_failure(at == 0 ? *path : *path + ":" + std::to_string(at), axis,
+                                       position[axis]);
+      return false;
+    }
+    cells->push_back(voxel);
+    run.add(voxel);
+    return true;
+  }
+};
 
 inline std::uint32_t cell_value(const cell_voxel& voxel) {
   return filled_cell | std::uint32_t{voxel.r} << 16 | std::uint32_t{voxel.g} << 8 | voxel.b;

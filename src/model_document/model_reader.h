@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-#include "model/voxel_record.h"
+#include "model/placed_model.h"
 
 namespace cubewright {
 

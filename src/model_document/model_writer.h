@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "io/output_sink.h"
-#include "model/voxel_record.h"
+#include "model/placed_model.h"
 
 namespace cubewright {
 

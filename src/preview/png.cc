@@ -9,7 +9,6 @@
 #include <iterator>
 #include <memory>
 #include <string>
-#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -18,7 +17,7 @@
 #endif
 
 #include "memory/large_pages.h"
-#include "threads/other_core.h"
+#include "threads/helper_thread.h"
 
 namespace cubewright {
 namespace {
@@ -310,15 +309,9 @@ std::size_t write_zlib(unsigned char* const start, const unsigned char* data, st
       done[i].check = adler32(data + from, to - from);
     }
   };
+  // Without a helper, the pieces are all written here.
   std::thread helper;
-  try {
-    if (threads > 1 && pieces > 1) {
-      helper = std::thread(write_pieces);
-      start_on_another_core(helper);
-    }
-  } catch (const std::system_error&) {
-    // The pieces are all written here.
-  }
+  if (threads > 1 && pieces > 1) helper = start_helper_thread(write_pieces);
   write_pieces();
   if (helper.joinable()) helper.join();
   // Each piece moves up to the end of the one before; none moves past its

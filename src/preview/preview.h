@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "preview/rgba_image.h"
-#include "model/cell_voxel.h"
+#include "model/placed_model.h"
 
 namespace cubewright {
 

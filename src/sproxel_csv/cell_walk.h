@@ -13,20 +13,12 @@
 #include "sproxel_csv/grid_size.h"
 #include "sproxel_csv/token_list.h"
 #include "text/byte_words.h"
-#include "model/voxel_record.h"
+#include "model/placed_model.h"
 
 namespace cubewright {
 
 /// The text of an empty cell; every other cell token is filled.
 inline constexpr std::string_view empty_cell = "#00000000";
-
-/// The walk's position. It is kept in 64 bits so that no size and no number of
-/// tokens can overflow it: y counts down without a bound past the grid.
-struct cell_cursor {
-  std::int64_t cell_x = 0;
-  std::int64_t cell_y = 0;
-  std::int64_t cell_z = 0;
-};
 
 /// Reads text as a base-16 integer the way formatted stream extraction does:
 /// leading white space, an optional sign, an optional 0x or 0X, then hex

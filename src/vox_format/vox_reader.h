@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "model/cell_voxel.h"
+#include "model/placed_model.h"
 
 namespace cubewright {
 

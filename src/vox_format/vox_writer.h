@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "model/cell_voxel.h"
+#include "model/placed_model.h"
 
 namespace cubewright {
 

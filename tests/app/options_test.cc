@@ -6,6 +6,7 @@
 
 #include "conversion/convert.h"
 #include "app/options.h"
+#include "sproxel_csv/csv_document.h"
 
 namespace cubewright {
 namespace {
@@ -37,8 +38,8 @@ TEST(Options, FewerThanTwoArgumentsAskForUsage) {
 
 TEST(Options, OffsetsFollowAtoi) {
   const conversion_options options = parse_options({"in.csv", "out.xml", "2.9", "x", "-7"});
-  EXPECT_EQ(options.input_csv, "in.csv");
-  EXPECT_EQ(options.output_xml, "out.xml");
+  EXPECT_EQ(options.input_path, "in.csv");
+  EXPECT_EQ(options.output_path, "out.xml");
   EXPECT_EQ(options.offset_x, 2);
   EXPECT_EQ(options.offset_y, 0);
   EXPECT_EQ(options.offset_z, -7);
@@ -65,21 +66,21 @@ TEST(Options, MirrorSwitchesCountByPresenceAlone) {
 }
 
 TEST(ConvertText, SmallFileRoadToTheDocument) {
-  EXPECT_EQ(convert_text("2,1,1\n#ff8000ff,#00000000\n", {}),
+  EXPECT_EQ(export_to_document("2,1,1\n#ff8000ff,#00000000\n", {}),
             "<model>\n<voxels>\n"
             "<voxel x=\"0\" y=\"0\" z=\"0\" r=\"0.996094\" g=\"0.5\" b=\"0\" a=\"1.0\" />\n"
             "</voxels>\n<skeleton />\n<skeletonVoxelBindings />\n</model>\n");
 }
 
 TEST(ConvertText, GridWithoutFilledCellsGivesSixLines) {
-  EXPECT_EQ(convert_text("2,2,1\n#00000000,#00000000\n#00000000,#00000000\n", {}),
+  EXPECT_EQ(export_to_document("2,2,1\n#00000000,#00000000\n#00000000,#00000000\n", {}),
             "<model>\n<voxels>\n</voxels>\n<skeleton />\n<skeletonVoxelBindings />\n</model>\n");
 }
 
 TEST(ConvertText, NeedsAHeader) {
-  EXPECT_FALSE(convert_text("", {}));
-  EXPECT_FALSE(convert_text("3,3\n", {}));
-  EXPECT_TRUE(convert_text("3,3,3", {}));
+  EXPECT_FALSE(export_to_document("", {}));
+  EXPECT_FALSE(export_to_document("3,3\n", {}));
+  EXPECT_TRUE(export_to_document("3,3,3", {}));
 }
 
 TEST(ConvertText, SameDocumentForEveryLineEndAndByteOrderMark) {
@@ -87,10 +88,10 @@ TEST(ConvertText, SameDocumentForEveryLineEndAndByteOrderMark) {
   std::string crlf;
   for (char c : lf) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
   const model_placement placement{4, -2, 0, -1.0f, 1.0f, 1.0f};
-  const std::optional<std::string> expected = convert_text(lf, placement);
+  const std::optional<std::string> expected = export_to_document(lf, placement);
   ASSERT_TRUE(expected);
-  EXPECT_EQ(convert_text(crlf, placement), expected);
-  EXPECT_EQ(convert_text("\xEF\xBB\xBF" + crlf, placement), expected);
+  EXPECT_EQ(export_to_document(crlf, placement), expected);
+  EXPECT_EQ(export_to_document("\xEF\xBB\xBF" + crlf, placement), expected);
 }
 
 }  // namespace
@@ -106,7 +107,7 @@ TEST(CommandLine, PlainArgumentsMeanWhatTheyAlwaysMeant) {
     const command_line line = parse_command_line(args);
     ASSERT_EQ(line.action, program_action::convert);
     const conversion_options plain = parse_options(args);
-    EXPECT_EQ(line.options.input_csv, plain.input_csv);
+    EXPECT_EQ(line.options.input_path, plain.input_path);
     EXPECT_EQ(line.options.offset_x, plain.offset_x);
     EXPECT_EQ(line.options.axis_factor_x, plain.axis_factor_x);
     EXPECT_EQ(line.options.axis_factor_z, plain.axis_factor_z);
@@ -156,7 +157,7 @@ TEST(CommandLine, OptionsAndTheirValues) {
   EXPECT_TRUE(line.verbose);
   EXPECT_EQ(line.preview_path, "p.png");
   EXPECT_EQ(line.compare_path, "old.xml");
-  EXPECT_EQ(line.options.input_csv, "-in.xml");
+  EXPECT_EQ(line.options.input_path, "-in.xml");
   EXPECT_EQ(line.options.offset_x, 4);
   EXPECT_EQ(line.options.offset_z, -1);
   EXPECT_EQ(line.options.axis_factor_x, 1.0f);

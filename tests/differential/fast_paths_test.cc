@@ -26,6 +26,8 @@
 #include "text/format_number.h"
 #include "model_document/model_writer.h"
 #include "model_document/model_reader.h"
+#include "sproxel_csv/export_cells.h"
+#include "sproxel_csv/csv_document.h"
 
 namespace cubewright {
 namespace {
@@ -236,7 +238,7 @@ TEST(CellWalkShortcuts, WriteWhatThePlainRulesWrite) {
     placement.axis_factor_y = random() % 2 ? -1.0f : 1.0f;
     placement.axis_factor_z = random() % 2 ? -1.0f : 1.0f;
     const std::string_view line_end = random() % 2 ? "\n" : "\r\n";
-    const std::optional<std::string> document = convert_text(text, placement, line_end);
+    const std::optional<std::string> document = export_to_document(text, placement, line_end);
     ASSERT_EQ(document.value_or("no grid"), plain_document(text, placement, line_end))
         << testing::PrintToString(text);
     // And the cells the picture draws.
@@ -290,7 +292,7 @@ TEST(CellWalkShortcuts, WholeRowsAreReadAsThePlainRulesReadThem) {
     placement.offset_z = -3;
     placement.axis_factor_x = random() % 2 ? -1.0f : 1.0f;
     placement.axis_factor_y = random() % 2 ? -1.0f : 1.0f;
-    ASSERT_EQ(convert_text(text, placement).value_or("no grid"),
+    ASSERT_EQ(export_to_document(text, placement).value_or("no grid"),
               plain_document(text, placement, "\n"))
         << testing::PrintToString(text);
     const conversion_result read = read_model_cells(text, content_kind::sproxel_csv, "", placement);

@@ -8,6 +8,7 @@
 #include "app/options.h"
 #include "support/files.h"
 #include "support/process.h"
+#include "sproxel_csv/csv_document.h"
 
 namespace cubewright {
 namespace {
@@ -91,7 +92,7 @@ TEST(EndToEnd, OffsetsAndMirrorSwitchesFromTheCommandLine) {
     std::vector<std::string> arguments = {folder / "in.csv", output};
     arguments.insert(arguments.end(), c.extra.begin(), c.extra.end());
     expect_quiet_success(run(arguments));
-    EXPECT_EQ(read_file(output), native_document(*convert_text(small_model, c.placement)));
+    EXPECT_EQ(read_file(output), native_document(*export_to_document(small_model, c.placement)));
   }
 }
 
@@ -112,7 +113,7 @@ TEST(EndToEnd, ConvertsInPlace) {
   const std::string path = folder / "model.csv";
   write_file(path, small_model);
   expect_quiet_success(run({path, path}));
-  EXPECT_EQ(read_file(path), native_document(*convert_text(small_model, {})));
+  EXPECT_EQ(read_file(path), native_document(*export_to_document(small_model, {})));
   EXPECT_EQ(folder.entry_count(), 1);
 }
 
@@ -121,7 +122,7 @@ TEST(EndToEnd, ReplacesAnExistingOutputWhole) {
   write_file(folder / "in.csv", "1,1,1,#00000000");
   write_file(folder / "out.xml", std::string(100000, 'x'));
   expect_quiet_success(run({folder / "in.csv", folder / "out.xml"}));
-  EXPECT_EQ(read_file(folder / "out.xml"), native_document(*convert_text("1,1,1", {})));
+  EXPECT_EQ(read_file(folder / "out.xml"), native_document(*export_to_document("1,1,1", {})));
 }
 
 TEST(EndToEnd, UnreadableInputFailsBeforeAnyOutput) {

@@ -13,6 +13,7 @@
 #include "app/options.h"
 #include "support/files.h"
 #include "support/process.h"
+#include "sproxel_csv/csv_document.h"
 
 namespace cubewright_test {
 namespace {
@@ -58,7 +59,7 @@ process_result run_cubewright(const std::vector<std::string>& arguments) {
 TEST(windows, converts_between_folders_with_names_outside_the_code_page) {
   scratch_folder scratch;
   const std::string rifle = read_file(std::string(CUBEWRIGHT_EXAMPLES) + "/rifle.csv");
-  const std::string rifle_document = *cubewright::convert_text(rifle, {});
+  const std::string rifle_document = *cubewright::export_to_document(rifle, {});
   for (const std::string name : {"Модели", "模型", "Мои модели 模型"}) {
     SCOPED_TRACE(name);
     const std::string folder = make_folder(scratch, name);
@@ -91,7 +92,7 @@ TEST(windows, reads_crlf_and_lf_input_alike) {
   }
   const std::string document = read_file(folder + "\\lf.xml");
   EXPECT_EQ(read_file(folder + "\\crlf.xml"), document);
-  EXPECT_EQ(document, with_crlf(*cubewright::convert_text(csv, {4, -2, 0})));
+  EXPECT_EQ(document, with_crlf(*cubewright::export_to_document(csv, {4, -2, 0})));
 }
 
 TEST(windows, writes_numbers_as_linux_does_not_as_the_c_runtime) {

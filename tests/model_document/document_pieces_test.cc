@@ -3,7 +3,6 @@
 // say, the same bytes for a .vox file's grid, one write at a time, and
 // nothing after a refused write. And a document read by two threads against
 // one reader: the same export or the same failure.
-#include "app/parallel_document.h"
 
 #include <gtest/gtest.h>
 
@@ -15,9 +14,12 @@
 #include <vector>
 
 #include "conversion/convert.h"
-#include "model/cell_voxel.h"
+#include "model/placed_model.h"
 #include "model_document/model_writer.h"
 #include "model/voxel_grid.h"
+#include "tuning.h"
+#include "model_document/document_pieces.h"
+#include "sproxel_csv/csv_document.h"
 
 namespace cubewright {
 namespace {
@@ -84,7 +86,7 @@ std::string export_text(int side, const char* line_end, bool irregular, unsigned
 }
 
 std::string document_of(const std::string& text, const model_placement& placement) {
-  return convert_text(text, placement, "\r\n").value();
+  return export_to_document(text, placement, "\r\n").value();
 }
 
 TEST(ParallelDocument, WritesWhatOneThreadWrites) {
@@ -102,12 +104,12 @@ TEST(ParallelDocument, WritesWhatOneThreadWrites) {
   unsigned seed = 1;
   for (const example& e : examples) {
     const std::string text = export_text(72, e.line_end, e.irregular, seed++);
-    ASSERT_GT(text.size(), 4 * document_piece_size);
+    ASSERT_GT(text.size(), 4 * tuning::export_piece_bytes);
     const std::string expected = document_of(text, e.placement);
     const token_list tokens = read_token_list(text);
     for (int threads : {1, 2}) {
       checking_sink out;
-      EXPECT_TRUE(write_model_in_parallel(tokens, *parse_grid_size(tokens), e.placement, "\r\n",
+      EXPECT_TRUE(write_export_document_in_pieces(tokens, *parse_grid_size(tokens), e.placement, "\r\n",
                                           out.sink(), true, threads));
       EXPECT_FALSE(out.overlapped);
       EXPECT_TRUE(out.bytes == expected)
@@ -125,7 +127,7 @@ TEST(ParallelDocument, StopsAtTheFirstRefusedWrite) {
        {std::size_t{0}, std::size_t{100000}, expected.size() / 2, expected.size() - 1}) {
     checking_sink out;
     out.refuse_from = refuse_from;
-    EXPECT_FALSE(write_model_in_parallel(tokens, *parse_grid_size(tokens), {}, "\r\n", out.sink()));
+    EXPECT_FALSE(write_export_document_in_pieces(tokens, *parse_grid_size(tokens), {}, "\r\n", out.sink()));
     EXPECT_EQ(out.calls_after_refusal, 0) << refuse_from;
     EXPECT_EQ(out.bytes, expected.substr(0, out.bytes.size())) << refuse_from;
     EXPECT_FALSE(out.overlapped);
@@ -144,14 +146,14 @@ TEST(ParallelDocument, StopsAtAPieceThatHoldsANulByte) {
     const token_list tokens = read_token_list(held);
     for (int threads : {1, 2}) {
       checking_sink out;
-      EXPECT_FALSE(write_model_in_parallel(tokens, *parse_grid_size(tokens), {}, "\n", out.sink(),
+      EXPECT_FALSE(write_export_document_in_pieces(tokens, *parse_grid_size(tokens), {}, "\n", out.sink(),
                                            true, threads))
           << at;
       EXPECT_LT(out.bytes.size(), at * 2) << "written past the NUL at " << at;
       EXPECT_EQ(out.calls_after_refusal, 0);
     }
     checking_sink unchecked;
-    EXPECT_TRUE(write_model_in_parallel(tokens, *parse_grid_size(tokens), {}, "\n",
+    EXPECT_TRUE(write_export_document_in_pieces(tokens, *parse_grid_size(tokens), {}, "\n",
                                         unchecked.sink(), false));
   }
 }
@@ -191,7 +193,7 @@ TEST(ParallelDocument, WritesAGridAsOneThreadWrites) {
     const std::string expected = grid_document(grid, placement);
     for (int threads : {1, 2}) {
       checking_sink out;
-      EXPECT_TRUE(write_grid_in_parallel(grid, placement, "\n", out.sink(), threads));
+      EXPECT_TRUE(write_grid_document_in_pieces(grid, placement, "\n", out.sink(), threads));
       EXPECT_FALSE(out.overlapped);
       EXPECT_TRUE(out.bytes == expected) << "side " << side << ", threads " << threads << ": "
                                          << out.bytes.size() << " bytes of " << expected.size();
@@ -223,7 +225,7 @@ std::string export_of(const std::string& document, bool read_ahead,
   request.input = content_kind::model_document;
   request.input_path = "model.xml";
   request.format = output_format::csv;
-  request.read_ahead = read_ahead;
+  request.plan.read_ahead = read_ahead;
   // Close enough to the edge of 32 bits that a written x of 9999999 is no
   // whole cell once placed.
   request.placement.offset_x = 2147400000;

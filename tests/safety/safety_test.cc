@@ -26,13 +26,14 @@
 #include <vector>
 
 #include "conversion/convert.h"
-#include "app/parallel_document.h"
 #include "app/platform.h"
 #include "sproxel_csv/sproxel_writer.h"
 #include "support/files.h"
 #include "support/process.h"
 #include "sproxel_csv/cell_walk.h"
 #include "model/voxel_grid.h"
+#include "tuning.h"
+#include "sproxel_csv/csv_document.h"
 
 namespace {
 using namespace cubewright_test;
@@ -125,7 +126,7 @@ std::string document_for(const std::string& csv_text) {
 // The document of `csv_text` placed as given, made by the library.
 std::string document_for(const std::string& csv_text,
                          const cubewright::model_placement& placement) {
-  return *cubewright::convert_text(csv_text, placement);
+  return *cubewright::export_to_document(csv_text, placement);
 }
 
 // The CSV export of the voxels of `csv_text`, made by the library.
@@ -292,7 +293,7 @@ TEST(FailedRun, NulByteFarIntoALargeExportIsStillFoundFirst) {
   // message and what happens to the old output stay those of a check made
   // before anything else, whatever else is wrong.
   std::string model = make_sparse_model(160, 40, 160);
-  ASSERT_GE(model.size(), cubewright::min_parallel_input);
+  ASSERT_GE(model.size(), cubewright::tuning::min_two_formatting_csv);
   scratch_folder folder;
   const std::string binary = error_line("cannot read input", folder / "model.csv",
                                         "holds NUL bytes and is no sproxel CSV export, model "
@@ -854,7 +855,7 @@ TEST(InjectedFault, TwoFormattingThreadsKeepTheOldOutput) {
   // Large enough for the document to be formatted by two threads that write
   // in turn: a failure in either thread's write stops both.
   const std::string model = make_sparse_model(160, 40, 160);
-  ASSERT_GE(model.size(), cubewright::min_parallel_input);
+  ASSERT_GE(model.size(), cubewright::tuning::min_two_formatting_csv);
   EXPECT_GT(fail_every_call_both_ways(model, {{"CUBEWRIGHT_WRITE_LIMIT", "262144"}}), 10);
 }
 

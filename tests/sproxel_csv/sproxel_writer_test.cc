@@ -12,6 +12,7 @@
 #include "memory/large_pages.h"
 #include "sproxel_csv/cell_walk.h"
 #include "model/voxel_grid.h"
+#include "sproxel_csv/csv_document.h"
 
 namespace cubewright {
 namespace {
@@ -179,7 +180,7 @@ TEST(SproxelWriter, ExportReadsBackToTheSameDocument) {
   voxel_grid grid;
   ASSERT_TRUE(make_voxel_grid(cells, grid));
   const model_placement back{grid.min_x, grid.min_y, grid.min_z, 1, 1, 1};
-  EXPECT_EQ(convert_text(export_text(grid), back), convert_text(csv, moved));
+  EXPECT_EQ(export_to_document(export_text(grid), back), export_to_document(csv, moved));
 }
 
 }  // namespace

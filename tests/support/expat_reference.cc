@@ -8,7 +8,7 @@
 #include <cstring>
 #include <vector>
 
-#include "model/voxel_record.h"
+#include "model/placed_model.h"
 #include "model_document/model_reader.h"
 #include "model_document/xml_chars.h"
 

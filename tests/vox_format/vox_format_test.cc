@@ -333,13 +333,13 @@ TEST(VoxScene, ConversionPlacesWhatReadVoxKeeps) {
     request.text = file;
     request.input = content_kind::vox;
     for (const bool parallel : {false, true}) {
-      request.parallel = parallel;
+      request.plan.in_pieces = parallel;
       std::string written;
       const conversion_result result = convert_model(request, string_sink(written));
       EXPECT_EQ(result.ok, !expected.empty()) << result.failure;
       EXPECT_EQ(written, expected);
     }
-    request.parallel = false;
+    request.plan.in_pieces = false;
     // The export's size is the box's; a model without voxels has none.
     std::string expected_export;
     if (grid.voxel_count != 0) write_sproxel_csv(grid, string_sink(expected_export));

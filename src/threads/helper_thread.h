@@ -1,7 +1,9 @@
-// Where a new thread starts: on another core than the thread that made it.
+// The one way a run starts a helper thread.
 #pragma once
 
+#include <system_error>
 #include <thread>
+#include <utility>
 
 namespace cubewright {
 
@@ -14,5 +16,21 @@ namespace cubewright {
 /// core the process may use, and the system may move it later. Nothing
 /// changes where the system offers no such choice (anywhere but Linux).
 void start_on_another_core(std::thread& thread);
+
+/// Starts `work` on a thread of its own, as start_on_another_core says. A
+/// thread that cannot be started is reported by an exception, which is
+/// caught here and nowhere else: the result is then not joinable, and the
+/// caller does the work itself.
+template <typename Work>
+std::thread start_helper_thread(Work&& work) {
+  std::thread thread;
+  try {
+    thread = std::thread(std::forward<Work>(work));
+  } catch (const std::system_error&) {
+    return thread;
+  }
+  start_on_another_core(thread);
+  return thread;
+}
 
 }  // namespace cubewright

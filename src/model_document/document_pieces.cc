@@ -1,12 +1,8 @@
-#include "app/parallel_document.h"
+#include "model_document/document_pieces.h"
 
-#include <algorithm>
 #include <atomic>
 #include <condition_variable>
-#include <cstdint>
-#include <cstring>
 #include <mutex>
-#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -14,93 +10,15 @@
 #include <immintrin.h>
 #endif
 
-#include "threads/other_core.h"
-#include "sproxel_csv/cell_walk.h"
-#include "model_document/model_writer.h"
-#include "model/voxel_grid.h"
+#include "threads/helper_thread.h"
+#include "tuning.h"
 
 namespace cubewright {
 namespace {
 
-struct piece {
-  const char* start = nullptr;
-  const char* end = nullptr;
-  cell_cursor expected;  // where the regular lines say its first cell is
-};
-
 bool same_cell(const cell_cursor& a, const cell_cursor& b) {
   return a.cell_x == b.cell_x && a.cell_y == b.cell_y && a.cell_z == b.cell_z;
 }
-
-// Where the cell at `at` is when every line of cells is as long as the first
-// and every layer is size_z lines and one blank line, as exported files are.
-// Only a guess for other files; the walk decides.
-cell_cursor regular_cell_at(const char* begin, const char* at, std::size_t line_length,
-                            std::size_t blank_length, const grid_size& size) {
-  cell_cursor cursor = first_cell(size);
-  if (size.size_z < 1 || line_length == 0) return cursor;
-  const auto lines = static_cast<std::size_t>(size.size_z);
-  const std::size_t layer_length = lines * line_length + blank_length;
-  const auto offset = static_cast<std::size_t>(at - begin);
-  const std::size_t layer = offset / layer_length;
-  const std::size_t row = offset % layer_length / line_length;
-  cursor.cell_y -= static_cast<std::int64_t>(layer);
-  if (row >= lines) {
-    --cursor.cell_y;  // on the blank line: the next layer's first row
-  } else {
-    cursor.cell_z = static_cast<std::int64_t>(row);
-  }
-  return cursor;
-}
-
-// The cells cut at line starts about document_piece_size apart.
-std::vector<piece> cut_pieces(const field_reader& cells, const grid_size& size) {
-  const char* const begin = cells.position();
-  const char* const end = cells.end();
-  const auto* first_line_end =
-      static_cast<const char*>(std::memchr(begin, '\n', static_cast<std::size_t>(end - begin)));
-  std::size_t line_length = 0;
-  std::size_t blank_length = 1;
-  if (first_line_end != nullptr) {
-    line_length = static_cast<std::size_t>(first_line_end - begin) + 1;
-    if (first_line_end != begin && first_line_end[-1] == '\r') blank_length = 2;
-  }
-  std::vector<piece> pieces;
-  const char* start = begin;
-  while (static_cast<std::size_t>(end - start) > 2 * document_piece_size) {
-    const char* cut = start + document_piece_size;
-    const auto* line_end =
-        static_cast<const char*>(std::memchr(cut, '\n', static_cast<std::size_t>(end - cut)));
-    if (line_end == nullptr || line_end + 1 == end) break;
-    pieces.push_back({start, line_end + 1, {}});
-    start = line_end + 1;
-  }
-  pieces.push_back({start, end, {}});
-  for (piece& p : pieces) {
-    p.expected = regular_cell_at(begin, p.start, line_length, blank_length, size);
-  }
-  return pieces;
-}
-
-// What a document written in pieces is made of: how many pieces, where each
-// is expected to start, and the lines of each.
-class piece_source {
- public:
-  virtual ~piece_source() = default;
-  virtual std::size_t count() const = 0;
-  virtual cell_cursor expected_start(std::size_t index) const = 0;
-  // Writes the lines of piece `index` from `cursor` on, through `lines` when
-  // `tabled`, else through write_voxel; leaves the cursor where the next
-  // piece starts.
-  virtual void write(std::size_t index, cell_cursor& cursor, model_writer& writer,
-                     grid_line_writer& lines, bool tabled) const = 0;
-  // Whether the input of piece `index` is to be refused: it holds a NUL byte
-  // that nothing checked before.
-  virtual bool refused(std::size_t index) const {
-    static_cast<void>(index);
-    return false;
-  }
-};
 
 // What the two threads share.
 struct shared_run {
@@ -133,8 +51,6 @@ struct piece_output {
   bool misplaced = false;
 };
 
-// How long a thread waits awake for its turn: a few hundred microseconds.
-constexpr int max_spins = 20000;
 
 void pause_briefly() {
 #if defined(__x86_64__) || defined(_M_X64) || defined(__i386__) || defined(_M_IX86)
@@ -151,7 +67,7 @@ bool take_turn(piece_output& out) {
   shared_run& run = *out.run;
   // The turn usually comes within the other thread's write: waiting for it
   // awake is quicker than being woken, which can take as long as a write.
-  for (int spin = 0; spin < max_spins; ++spin) {
+  for (int spin = 0; spin < tuning::turn_spins; ++spin) {
     if (run.written_seen.load(std::memory_order_relaxed) == out.index ||
         run.failed_seen.load(std::memory_order_relaxed)) {
       break;
@@ -262,7 +178,8 @@ void write_pieces(shared_run* run) {
   }
 }
 
-// Writes the pieces of `source` on `threads` threads (1 or 2).
+}  // namespace
+
 bool write_in_pieces(const piece_source& source, const model_placement& placement,
                      std::string_view line_end, std::int64_t x_first, std::int64_t x_count,
                      output_sink sink, int threads) {
@@ -275,68 +192,15 @@ bool write_in_pieces(const piece_source& source, const model_placement& placemen
   run.target = sink;
   run.after.resize(source.count());
   std::thread helper;
-  bool helped = false;
   if (threads > 1 && source.count() > 1) {
-    // The one place that must catch: a thread that cannot be started is
-    // reported by an exception, and the run goes on without it.
-    try {
-      helper = std::thread(write_pieces, &run);
-      start_on_another_core(helper);
-      helped = true;
-    } catch (const std::system_error&) {
-      helped = false;
-    }
+    helper = start_helper_thread([&run] { write_pieces(&run); });
   }
   write_pieces(&run);
-  if (helped) helper.join();
+  if (helper.joinable()) helper.join();
   return !run.failed && run.written == source.count();
 }
 
-// The pieces of an export's cells, cut at line starts.
-class csv_pieces : public piece_source {
- public:
-  csv_pieces(const token_list& tokens, const grid_size& size, const model_placement& placement,
-             bool check_nul)
-      : placement_(placement),
-        cells_(cell_fields(tokens)),
-        walker_(size, cells_.remaining()),
-        pieces_(cut_pieces(cells_, size)),
-        check_nul_(check_nul) {}
-
-  bool refused(std::size_t index) const override {
-    const piece& p = pieces_[index];
-    return check_nul_ &&
-           std::memchr(p.start, 0, static_cast<std::size_t>(p.end - p.start)) != nullptr;
-  }
-
-  std::size_t count() const override { return pieces_.size(); }
-
-  cell_cursor expected_start(std::size_t index) const override { return pieces_[index].expected; }
-
-  void write(std::size_t index, cell_cursor& cursor, model_writer& writer, grid_line_writer& lines,
-             bool tabled) const override {
-    const piece& p = pieces_[index];
-    walker_.walk(
-        field_reader(p.start, p.end), cursor, [&](const cell_cursor& at, std::string_view token) {
-          std::uint8_t rgb[3];
-          if (tabled && read_colour_bytes(token, rgb)) {
-            write_grid_voxel(lines, at.cell_x, at.cell_y, at.cell_z, rgb[0], rgb[1], rgb[2]);
-          } else {
-            write_voxel(writer, make_voxel_record(at, token, placement_));
-          }
-        });
-  }
-
- private:
-  const model_placement& placement_;
-  field_reader cells_;
-  cell_walker walker_;
-  std::vector<piece> pieces_;
-  bool check_nul_;
-};
-
-// About this many cells of a grid to a piece (whole layers, at least one).
-constexpr std::size_t grid_piece_cells = std::size_t{1} << 16;
+namespace {
 
 // The layers of a grid, a few at a time, from the top down. A piece's
 // cursor is its first layer; where a piece starts is always known.
@@ -353,7 +217,7 @@ class grid_pieces : public piece_source {
       do {
         --y;
         cells += layer_cells;
-      } while (y > 0 && cells < grid_piece_cells);
+      } while (y > 0 && cells < tuning::grid_piece_cells);
     }
     if (firsts_.empty()) firsts_.push_back(-1);  // no layers: one empty piece
     firsts_.push_back(-1);
@@ -388,21 +252,7 @@ class grid_pieces : public piece_source {
 
 }  // namespace
 
-bool write_model_in_parallel(const token_list& tokens, const grid_size& size,
-                             const model_placement& placement, std::string_view line_end,
-                             output_sink sink, bool check_nul, int threads) {
-  if (check_nul) {
-    // The header and whatever precedes the cells; the pieces check the rest.
-    const std::size_t before_cells =
-        static_cast<std::size_t>(cell_fields(tokens).position() - tokens.text.data());
-    if (std::memchr(tokens.text.data(), 0, before_cells) != nullptr) return false;
-  }
-  const csv_pieces pieces(tokens, size, placement, check_nul);
-  return write_in_pieces(pieces, placement, line_end, 0, std::max<std::int64_t>(size.size_x, 1),
-                         sink, threads);
-}
-
-bool write_grid_in_parallel(const voxel_grid& grid, const model_placement& placement,
+bool write_grid_document_in_pieces(const voxel_grid& grid, const model_placement& placement,
                             std::string_view line_end, output_sink sink, int threads) {
   const grid_pieces pieces(grid, placement);
   return write_in_pieces(pieces, placement, line_end, grid.min_x, grid.size_x, sink, threads);

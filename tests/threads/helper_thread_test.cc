@@ -1,4 +1,4 @@
-#include "threads/other_core.h"
+#include "threads/helper_thread.h"
 
 #include <gtest/gtest.h>
 
