@@ -1,8 +1,6 @@
 // Windows side of the platform layer. Paths arrive as UTF-8 and go to the
 // wide (UTF-16) API, so names outside the ANSI code page work.
 #include <windows.h>
-// After windows.h, which it needs.
-#include <shellapi.h>
 
 #include <climits>
 #include <cstdint>
@@ -11,15 +9,11 @@
 #include <utility>
 
 #include "app/platform.h"
+#include "app/windows_shared.h"
 
 namespace cubewright {
 
 const std::string_view native_line_end = "\r\n";
-
-namespace {
-
-// Sizes handed to one Windows call; longer buffers go in several calls.
-constexpr DWORD largest_transfer = DWORD{1} << 30;
 
 std::wstring to_wide(std::string_view text) {
   if (text.empty() || text.size() > INT_MAX) return std::wstring();
@@ -40,6 +34,8 @@ std::string to_utf8(const wchar_t* text, std::size_t size) {
   WideCharToMultiByte(CP_UTF8, 0, text, length, &utf8[0], needed, nullptr, nullptr);
   return utf8;
 }
+
+namespace {
 
 bool is_separator(char c) { return c == '\\' || c == '/'; }
 
@@ -78,11 +74,15 @@ std::string system_reason(DWORD error) {
   return reason;
 }
 
+}  // namespace
+
 bool fail(io_failure& failure, const char* what, DWORD error) {
   failure.what = what;
   failure.reason = system_reason(error);
   return false;
 }
+
+namespace {
 
 bool fail_directory(io_failure& failure, const char* what) {
   failure.what = what;
@@ -175,35 +175,14 @@ bool replace_file(const std::wstring& temp, const std::wstring& target, DWORD& e
 
 HANDLE handle_of(const output_file& file) { return reinterpret_cast<HANDLE>(file.handle); }
 
-bool is_console(DWORD which) {
-  const HANDLE handle = GetStdHandle(which);
-  DWORD mode = 0;
-  return handle != nullptr && handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode);
-}
-
-console_facts this_console() {
-  console_facts facts;
-  // The count comes back whole even when the list does not fit.
-  DWORD processes[2];
-  facts.attached_processes = GetConsoleProcessList(processes, 2);
-  facts.streams_on_console =
-      is_console(STD_INPUT_HANDLE) && is_console(STD_OUTPUT_HANDLE) && is_console(STD_ERROR_HANDLE);
-  return facts;
+// A handle on an existing file for looking at it, or INVALID_HANDLE_VALUE.
+HANDLE open_existing(const std::string& path, DWORD access) {
+  const std::wstring wide = wide_path(path);
+  return CreateFileW(wide.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
 }
 
 }  // namespace
-
-std::vector<std::string> command_line_arguments(int /*argc*/, char** /*argv*/) {
-  // The narrow argv of the C runtime is in the ANSI code page, which cannot
-  // hold every file name: the UTF-16 command line can.
-  std::vector<std::string> arguments;
-  int count = 0;
-  wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
-  if (wide == nullptr) return arguments;
-  for (int i = 1; i < count; ++i) arguments.push_back(to_utf8(wide[i], std::wcslen(wide[i])));
-  LocalFree(wide);
-  return arguments;
-}
 
 bool read_whole_file(const std::string& path, std::string& contents, io_failure& failure) {
   const std::wstring wide = wide_path(path);
@@ -370,82 +349,6 @@ void discard_output_file(output_file& file) {
   }
 }
 
-bool write_standard_output(std::string_view text, io_failure& failure) {
-  const HANDLE handle = GetStdHandle(STD_OUTPUT_HANDLE);
-  if (handle == nullptr || handle == INVALID_HANDLE_VALUE) {
-    return fail(failure, "cannot write the usage text", ERROR_INVALID_HANDLE);
-  }
-  const char* data = text.data();
-  std::size_t left = text.size();
-  while (left != 0) {
-    const DWORD wanted = left < largest_transfer ? static_cast<DWORD>(left) : largest_transfer;
-    DWORD wrote = 0;
-    if (!WriteFile(handle, data, wanted, &wrote, nullptr)) {
-      return fail(failure, "cannot write the usage text", GetLastError());
-    }
-    if (wrote == 0) return fail(failure, "cannot write the usage text", ERROR_WRITE_FAULT);
-    data += wrote;
-    left -= wrote;
-  }
-  return true;
-}
-
-namespace {
-
-// Writes a line to a standard stream: UTF-16 to a console, UTF-8 bytes with
-// CR LF when redirected. False when it could not be written.
-bool write_standard_line(DWORD stream, std::string_view text) {
-  const HANDLE handle = GetStdHandle(stream);
-  if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return false;
-  DWORD mode = 0;
-  if (GetConsoleMode(handle, &mode)) {
-    // A console shows UTF-16 whatever its code page.
-    const std::wstring line = to_wide(text) + L"\r\n";
-    const wchar_t* data = line.data();
-    std::size_t left = line.size();
-    while (left != 0) {
-      const DWORD wanted = left < 8192 ? static_cast<DWORD>(left) : 8192;
-      DWORD wrote = 0;
-      if (!WriteConsoleW(handle, data, wanted, &wrote, nullptr) || wrote == 0) return false;
-      data += wrote;
-      left -= wrote;
-    }
-    return true;
-  }
-  // Redirected: the bytes as they are, UTF-8, for whatever reads them.
-  std::string line(text);
-  line += native_line_end;
-  const char* data = line.data();
-  std::size_t left = line.size();
-  while (left != 0) {
-    const DWORD wanted = left < largest_transfer ? static_cast<DWORD>(left) : largest_transfer;
-    DWORD wrote = 0;
-    if (!WriteFile(handle, data, wanted, &wrote, nullptr) || wrote == 0) return false;
-    data += wrote;
-    left -= wrote;
-  }
-  return true;
-}
-
-// A handle on an existing file for looking at it, or INVALID_HANDLE_VALUE.
-HANDLE open_existing(const std::string& path, DWORD access) {
-  const std::wstring wide = wide_path(path);
-  return CreateFileW(wide.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-}
-
-}  // namespace
-
-void print_error_line(std::string_view text) {
-  std::fflush(stderr);
-  write_standard_line(STD_ERROR_HANDLE, text);
-}
-
-bool print_output_line(std::string_view text) {
-  std::fflush(stdout);
-  return write_standard_line(STD_OUTPUT_HANDLE, text);
-}
-
 bool read_file_start(const std::string& path, std::size_t size, std::string& start) {
   const HANDLE handle = open_existing(path, GENERIC_READ);
   if (handle == INVALID_HANDLE_VALUE) return false;
@@ -489,20 +392,6 @@ bool same_file(const std::string& first, const std::string& second) {
   }
   return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
          a.nFileIndexLow == b.nFileIndexLow;
-}
-
-void hold_console_if_own(int status, std::size_t argument_count) {
-  if (!should_wait_for_key(this_console(), status, argument_count)) return;
-  print_error_line("Press any key to close this window.");
-  const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
-  // Keys pressed before the line appeared do not close the window unread.
-  FlushConsoleInputBuffer(input);
-  for (;;) {
-    INPUT_RECORD record{};
-    DWORD got = 0;
-    if (!ReadConsoleInputW(input, &record, 1, &got) || got == 0) return;
-    if (record.EventType == KEY_EVENT && record.Event.KeyEvent.bKeyDown) return;
-  }
 }
 
 }  // namespace cubewright

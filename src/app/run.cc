@@ -165,11 +165,11 @@ bool copy_input(const void* context, std::size_t offset, char* out, std::size_t 
   return read_input_range(*static_cast<const input_file*>(context), offset, out, size);
 }
 
-// Converts the text of the whole input into the output file.
-int convert_input(const command_line& line, const input_file& source, bool writer_thread) {
+// The conversion a command line asks for, and its plan.
+conversion_request request_for(const command_line& line, const input_file& source,
+                               bool writer_thread) {
   const std::string_view text = source.text;
   const conversion_options& options = line.options;
-  const bool drawing = !line.preview_path.empty();
   conversion_request request;
   request.text = text;
   if (source.mapping != nullptr) request.copier = {&source, &copy_input};
@@ -184,11 +184,47 @@ int convert_input(const command_line& line, const input_file& source, bool write
   facts.input_size = text.size();
   facts.format = line.format;
   facts.count = line.verbose;
-  facts.drawing = drawing;
+  facts.drawing = !line.preview_path.empty();
   facts.comparing = !line.compare_path.empty();
   facts.threads_allowed = writer_thread;
   facts.replaced_at_the_end = replaced_at_the_end(options.output_path);
   request.plan = plan_run(facts);
+  return request;
+}
+
+// What a run that succeeded says: its notes on standard error, then the way
+// back of an export and, with -v, what was written.
+int report_success(const command_line& line, const conversion_result& result) {
+  const conversion_options& options = line.options;
+  for (const std::string& note : result.notes) print_error_line("cubewright: " + note);
+  bool printed = true;
+  if (line.format == output_format::csv) {
+    printed = print_output_line(
+        "cubewright: wrote " + options.output_path + " (" + std::to_string(result.grid_size[0]) +
+        " x " + std::to_string(result.grid_size[1]) + " x " + std::to_string(result.grid_size[2]) +
+        " cells, " + std::to_string(result.voxel_count) +
+        " voxels); to convert it back to the same place: cubewright " +
+        command_word(options.output_path) + " OUT.xml " + std::to_string(result.grid_min[0]) + " " +
+        std::to_string(result.grid_min[1]) + " " + std::to_string(result.grid_min[2]));
+  }
+  if (line.verbose && printed) {
+    std::string said = "cubewright: wrote " + options.output_path + ": " +
+                       std::to_string(result.voxel_count) + " voxels";
+    if (!result.bounds.empty) said += ", " + bounds_text(result.bounds);
+    printed = print_output_line(said);
+  }
+  if (!printed) return fail("cannot write to standard output");
+  return 0;
+}
+
+// Converts the text of the whole input into the output file: checks what
+// can be checked before the output is opened, converts into a temporary
+// output, draws the picture, and puts both in place.
+int convert_input(const command_line& line, const input_file& source, bool writer_thread) {
+  const std::string_view text = source.text;
+  const conversion_options& options = line.options;
+  const bool drawing = !line.preview_path.empty();
+  conversion_request request = request_for(line, source, writer_thread);
   // Without a model to compare with, the picture needs nothing that the
   // checks below find out, so it is drawn meanwhile; a run that fails waits
   // for it and throws it away.
@@ -258,25 +294,7 @@ int convert_input(const command_line& line, const input_file& source, bool write
   }
   if (!commit_output_file(output, failure)) return report(failure, options.output_path);
 
-  for (const std::string& note : result.notes) print_error_line("cubewright: " + note);
-  bool printed = true;
-  if (line.format == output_format::csv) {
-    printed = print_output_line(
-        "cubewright: wrote " + options.output_path + " (" + std::to_string(result.grid_size[0]) +
-        " x " + std::to_string(result.grid_size[1]) + " x " + std::to_string(result.grid_size[2]) +
-        " cells, " + std::to_string(result.voxel_count) +
-        " voxels); to convert it back to the same place: cubewright " +
-        command_word(options.output_path) + " OUT.xml " + std::to_string(result.grid_min[0]) + " " +
-        std::to_string(result.grid_min[1]) + " " + std::to_string(result.grid_min[2]));
-  }
-  if (line.verbose && printed) {
-    std::string said = "cubewright: wrote " + options.output_path + ": " +
-                       std::to_string(result.voxel_count) + " voxels";
-    if (!result.bounds.empty) said += ", " + bounds_text(result.bounds);
-    printed = print_output_line(said);
-  }
-  if (!printed) return fail("cannot write to standard output");
-  return 0;
+  return report_success(line, result);
 }
 
 }  // namespace

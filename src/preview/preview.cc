@@ -546,13 +546,10 @@ int sprite_top(const preview_layout& layout, int column, int row) {
   return (column + row) * layout.iso_half;
 }
 
-void paint_three_quarter_panel(rgba_image& image, const preview_layout& layout,
-                               const model_views& model, const model_views* compare) {
+// The three-quarter panel's grid, axes, labels and origin mark: all under
+// the model, since drawn over it they would cross cubes they pass behind.
+void draw_three_quarter_frame(rgba_image& image, const preview_layout& layout) {
   const pixel_rect& area = layout.panels[3];
-  const int h = layout.iso_half;
-  fill_rect(image, area.x - panel_pad, area.y - panel_pad, area.width + 2 * panel_pad,
-            area.height + 2 * panel_pad, panel_background);
-
   // The grid lies on the plane y = 0, under the model.
   const std::int64_t origin[3] = {bin_of(layout, 0, 0), bin_of(layout, 1, 0), bin_of(layout, 2, 0)};
   const auto line = [&](iso_point a, iso_point b, rgb_colour c) {
@@ -591,6 +588,64 @@ void paint_three_quarter_panel(rgba_image& image, const preview_layout& layout,
 
   const pixel_rect o = origin_pixel(layout, preview_panel::three_quarter);
   draw_origin_mark(image, o.x, o.y);
+}
+
+// The compare model's outline over the three-quarter panel, and a faint fill
+// where it shows no cube of the model (`covered_by_model`, by pixel of the
+// area).
+void draw_compare_ghost(rgba_image& image, const preview_layout& layout, const model_views& compare,
+                        const std::vector<std::uint8_t>& sprite,
+                        const picture_bytes& covered_by_model) {
+  const pixel_rect& area = layout.panels[3];
+  const int size = 4 * layout.iso_half;
+  const std::size_t area_pixels =
+      static_cast<std::size_t>(area.width) * static_cast<std::size_t>(area.height);
+  picture_bytes covered(area_pixels, 0);
+  const depth_buffer& theirs = compare.lattice;
+  for (int row = 0; row < theirs.rows; ++row) {
+    for (int column = 0; column < theirs.columns; ++column) {
+      if (!theirs.has(column, row)) continue;
+      for (int j = 0; j < size; ++j) {
+        for (int i = 0; i < size; ++i) {
+          if (sprite[static_cast<std::size_t>(j) * static_cast<std::size_t>(size) +
+                     static_cast<std::size_t>(i)] == 0)
+            continue;
+          covered[static_cast<std::size_t>(sprite_top(layout, column, row) + j) *
+                      static_cast<std::size_t>(area.width) +
+                  static_cast<std::size_t>(sprite_left(layout, column, row) + i)] = 1;
+        }
+      }
+    }
+  }
+  const auto inside = [&](int x, int y) {
+    return x >= 0 && y >= 0 && x < area.width && y < area.height &&
+           covered[static_cast<std::size_t>(y) * static_cast<std::size_t>(area.width) +
+                   static_cast<std::size_t>(x)] != 0;
+  };
+  for (int y = 0; y < area.height; ++y) {
+    for (int x = 0; x < area.width; ++x) {
+      if (!inside(x, y)) continue;
+      const bool edge =
+          !inside(x - 1, y) || !inside(x + 1, y) || !inside(x, y - 1) || !inside(x, y + 1);
+      const std::size_t at = static_cast<std::size_t>(y) * static_cast<std::size_t>(area.width) +
+                             static_cast<std::size_t>(x);
+      if (edge) {
+        fill_rect(image, area.x + x, area.y + y, 1, 1, ghost_colour);
+      } else if (covered_by_model[at] == 0) {
+        fill_rect(image, area.x + x, area.y + y, 1, 1, ghost_colour, ghost_fill_alpha);
+      }
+    }
+  }
+}
+
+void paint_three_quarter_panel(rgba_image& image, const preview_layout& layout,
+                               const model_views& model, const model_views* compare) {
+  const pixel_rect& area = layout.panels[3];
+  const int h = layout.iso_half;
+  fill_rect(image, area.x - panel_pad, area.y - panel_pad, area.width + 2 * panel_pad,
+            area.height + 2 * panel_pad, panel_background);
+
+  draw_three_quarter_frame(image, layout);
 
   const std::vector<std::uint8_t> sprite = cube_sprite(h);
   const int size = 4 * h;
@@ -673,44 +728,7 @@ void paint_three_quarter_panel(rgba_image& image, const preview_layout& layout,
     }
   }
 
-  if (compare != nullptr) {
-    picture_bytes covered(area_pixels, 0);
-    const depth_buffer& theirs = compare->lattice;
-    for (int row = 0; row < theirs.rows; ++row) {
-      for (int column = 0; column < theirs.columns; ++column) {
-        if (!theirs.has(column, row)) continue;
-        for (int j = 0; j < size; ++j) {
-          for (int i = 0; i < size; ++i) {
-            if (sprite[static_cast<std::size_t>(j) * static_cast<std::size_t>(size) +
-                       static_cast<std::size_t>(i)] == 0)
-              continue;
-            covered[static_cast<std::size_t>(sprite_top(layout, column, row) + j) *
-                        static_cast<std::size_t>(area.width) +
-                    static_cast<std::size_t>(sprite_left(layout, column, row) + i)] = 1;
-          }
-        }
-      }
-    }
-    const auto inside = [&](int x, int y) {
-      return x >= 0 && y >= 0 && x < area.width && y < area.height &&
-             covered[static_cast<std::size_t>(y) * static_cast<std::size_t>(area.width) +
-                     static_cast<std::size_t>(x)] != 0;
-    };
-    for (int y = 0; y < area.height; ++y) {
-      for (int x = 0; x < area.width; ++x) {
-        if (!inside(x, y)) continue;
-        const bool edge =
-            !inside(x - 1, y) || !inside(x + 1, y) || !inside(x, y - 1) || !inside(x, y + 1);
-        const std::size_t at = static_cast<std::size_t>(y) * static_cast<std::size_t>(area.width) +
-                               static_cast<std::size_t>(x);
-        if (edge) {
-          fill_rect(image, area.x + x, area.y + y, 1, 1, ghost_colour);
-        } else if (covered_by_model[at] == 0) {
-          fill_rect(image, area.x + x, area.y + y, 1, 1, ghost_colour, ghost_fill_alpha);
-        }
-      }
-    }
-  }
+  if (compare != nullptr) draw_compare_ghost(image, layout, *compare, sprite, covered_by_model);
 }
 
 }  // namespace

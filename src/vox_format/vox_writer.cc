@@ -348,6 +348,58 @@ std::string translation_text(const std::array<std::int64_t, 3>& t) {
   return std::to_string(t[0]) + ' ' + std::to_string(t[1]) + ' ' + std::to_string(t[2]);
 }
 
+// The scene: root transform 0 over group 1, which holds a transform and a
+// shape for every model, placed at its translation, all on layer 0.
+void put_scene(std::string& out, const std::vector<std::array<std::int64_t, 3>>& translations) {
+  std::string content;
+  const auto empty_dictionary = [&content] { put_i32(content, 0); };
+  content.clear();
+  put_i32(content, 0);
+  empty_dictionary();
+  put_i32(content, 1);   // child
+  put_i32(content, -1);  // reserved
+  put_i32(content, -1);  // layer
+  put_i32(content, 1);   // frames
+  empty_dictionary();
+  put_chunk(out, "nTRN", content);
+
+  content.clear();
+  put_i32(content, 1);
+  empty_dictionary();
+  put_i32(content, static_cast<std::int64_t>(translations.size()));
+  for (std::size_t k = 0; k < translations.size(); ++k)
+    put_i32(content, static_cast<std::int64_t>(2 + 2 * k));
+  put_chunk(out, "nGRP", content);
+
+  for (std::size_t k = 0; k < translations.size(); ++k) {
+    content.clear();
+    put_i32(content, static_cast<std::int64_t>(2 + 2 * k));
+    empty_dictionary();
+    put_i32(content, static_cast<std::int64_t>(3 + 2 * k));
+    put_i32(content, -1);
+    put_i32(content, 0);
+    put_i32(content, 1);
+    put_i32(content, 1);
+    put_string(content, "_t");
+    put_string(content, translation_text(translations[k]));
+    put_chunk(out, "nTRN", content);
+
+    content.clear();
+    put_i32(content, static_cast<std::int64_t>(3 + 2 * k));
+    empty_dictionary();
+    put_i32(content, 1);
+    put_i32(content, static_cast<std::int64_t>(k));
+    empty_dictionary();
+    put_chunk(out, "nSHP", content);
+  }
+
+  content.clear();
+  put_i32(content, 0);
+  empty_dictionary();
+  put_i32(content, -1);
+  put_chunk(out, "LAYR", content);
+}
+
 }  // namespace
 
 vox_write_result write_vox(const std::vector<cell_voxel>& voxels) {
@@ -397,55 +449,7 @@ vox_write_result write_vox(const std::vector<cell_voxel>& voxels) {
     translations.push_back(translation);
   }
 
-  // The scene: root transform 0 over group 1, which holds a transform and a
-  // shape for every model, all on layer 0.
-  std::string content;
-  const auto empty_dictionary = [&content] { put_i32(content, 0); };
-  content.clear();
-  put_i32(content, 0);
-  empty_dictionary();
-  put_i32(content, 1);   // child
-  put_i32(content, -1);  // reserved
-  put_i32(content, -1);  // layer
-  put_i32(content, 1);   // frames
-  empty_dictionary();
-  put_chunk(out, "nTRN", content);
-
-  content.clear();
-  put_i32(content, 1);
-  empty_dictionary();
-  put_i32(content, static_cast<std::int64_t>(tiles.size()));
-  for (std::size_t k = 0; k < tiles.size(); ++k)
-    put_i32(content, static_cast<std::int64_t>(2 + 2 * k));
-  put_chunk(out, "nGRP", content);
-
-  for (std::size_t k = 0; k < tiles.size(); ++k) {
-    content.clear();
-    put_i32(content, static_cast<std::int64_t>(2 + 2 * k));
-    empty_dictionary();
-    put_i32(content, static_cast<std::int64_t>(3 + 2 * k));
-    put_i32(content, -1);
-    put_i32(content, 0);
-    put_i32(content, 1);
-    put_i32(content, 1);
-    put_string(content, "_t");
-    put_string(content, translation_text(translations[k]));
-    put_chunk(out, "nTRN", content);
-
-    content.clear();
-    put_i32(content, static_cast<std::int64_t>(3 + 2 * k));
-    empty_dictionary();
-    put_i32(content, 1);
-    put_i32(content, static_cast<std::int64_t>(k));
-    empty_dictionary();
-    put_chunk(out, "nSHP", content);
-  }
-
-  content.clear();
-  put_i32(content, 0);
-  empty_dictionary();
-  put_i32(content, -1);
-  put_chunk(out, "LAYR", content);
+  put_scene(out, translations);
 
   // Colour index i is entry i - 1; unused entries are opaque black.
   put_chunk_header(out, "RGBA", 1024);
