@@ -12,16 +12,16 @@
 #include <vector>
 
 #include "conversion/convert.h"
-#include "sproxel_csv/grid_size.h"
-#include "sproxel_csv/token_list.h"
+#include "model_document/model_reader.h"
 #include "model_text.h"
 #include "preview/png.h"
 #include "preview/preview.h"
 #include "sproxel_csv/cell_walk.h"
-#include "text/format_number.h"
-#include "model_document/model_reader.h"
-#include "sproxel_csv/export_cells.h"
 #include "sproxel_csv/csv_document.h"
+#include "sproxel_csv/export_cells.h"
+#include "sproxel_csv/grid_size.h"
+#include "sproxel_csv/token_list.h"
+#include "text/format_number.h"
 
 namespace {
 

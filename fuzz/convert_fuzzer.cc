@@ -241,7 +241,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   check(crlf_document == document, "CR LF input gives another document");
 
   // The document's own line end is a parameter and changes nothing else.
-  const std::optional<std::string> crlf_output = cubewright::export_to_document(text, placement, "\r\n");
+  const std::optional<std::string> crlf_output =
+      cubewright::export_to_document(text, placement, "\r\n");
   check(crlf_output == lf_to_crlf(doc), "CR LF output differs in more than line ends");
 
   // Block size does not change the document, and a sink that fails stops the

@@ -13,8 +13,8 @@
 #include <string_view>
 
 #include "conversion/convert.h"
-#include "support/expat_reference.h"
 #include "model/voxel_grid.h"
+#include "support/expat_reference.h"
 
 namespace {
 

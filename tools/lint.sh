@@ -32,6 +32,10 @@ while read -r _ object _ path; do
 done < <(git ls-files --stage)
 echo "lint: licence notes of third-party files"
 
+# The flow runs one way: no file of src/ includes one from a higher layer.
+tools/check-layers.sh
+echo "lint: layers of src/"
+
 cmake --preset lint >/dev/null
 mapfile -t src_files < <(git ls-files --cached --others --exclude-standard -- 'src/*.cc' |
   while read -r f; do [ -f "$f" ] && echo "$f"; done)

@@ -8,11 +8,11 @@
 #include <utility>
 #include <vector>
 
-#include "conversion/convert.h"
 #include "app/options.h"
 #include "app/platform.h"
-#include "io/threaded_sink.h"
+#include "conversion/convert.h"
 #include "conversion/picture.h"
+#include "io/threaded_sink.h"
 #include "text/format_number.h"
 
 namespace cubewright {
@@ -233,7 +233,8 @@ int convert_input(const command_line& line, const input_file& source, bool write
   picture_drawing picture(request, line.compare_path.empty() ? nullptr : &compared,
                           std::move(title_head), std::move(title_tail));
   if (request.plan.picture_thread && line.compare_path.empty()) picture.start();
-  if (request.input == content_kind::sproxel_csv && !request.plan.nul_in_pieces && holds_nul(text)) {
+  if (request.input == content_kind::sproxel_csv && !request.plan.nul_in_pieces &&
+      holds_nul(text)) {
     request.input = content_kind::binary;
   }
   // Fails with `message`, or with the NUL check's own while it is not done.
@@ -248,8 +249,8 @@ int convert_input(const command_line& line, const input_file& source, bool write
   if (input == content_kind::sproxel_csv && !has_grid_header(text)) {
     return fail_checked(grid_size_failure(options.input_path));
   }
-  if (const std::optional<std::string> refusal =
-          wrong_kind_of_output(options.output_path, written_kind(line.format), options.input_path)) {
+  if (const std::optional<std::string> refusal = wrong_kind_of_output(
+          options.output_path, written_kind(line.format), options.input_path)) {
     return fail_checked(*refusal);
   }
   if (drawing) {

@@ -267,9 +267,8 @@ conversion_result write_document(const conversion_request& request, output_sink 
                                       plan.block_size);
       result.sink_failed = !written;
     } else {
-      result.sink_failed = !write_export_document(tokens, *size, request.placement,
-                                                  request.line_end, sink, default_block_size,
-                                                  &tally);
+      result.sink_failed = !write_export_document(
+          tokens, *size, request.placement, request.line_end, sink, default_block_size, &tally);
     }
     return finished(result, tally);
   }
@@ -278,9 +277,8 @@ conversion_result write_document(const conversion_request& request, output_sink 
     voxel_grid grid;
     if (!read_vox_grid(request, result, grid)) return result;
     if (request.plan.in_pieces && !request.count) {
-      result.sink_failed = !write_grid_document_in_pieces(grid, request.placement,
-                                                          request.line_end, sink,
-                                                          request.plan.piece_threads);
+      result.sink_failed = !write_grid_document_in_pieces(grid, request.placement, request.line_end,
+                                                          sink, request.plan.piece_threads);
       result.ok = !result.sink_failed;
       return result;
     }

@@ -9,8 +9,9 @@ run_plan plan_run(const run_facts& facts) {
   const bool plain_document = facts.format == output_format::xml && !facts.count;
   const bool large_csv = facts.input_size >= tuning::min_two_formatting_csv;
   const bool two_formatting =
-      plain_document && ((csv && large_csv) || (facts.input == content_kind::vox &&
-                                                facts.input_size >= tuning::min_two_formatting_vox));
+      plain_document &&
+      ((csv && large_csv) ||
+       (facts.input == content_kind::vox && facts.input_size >= tuning::min_two_formatting_vox));
   const bool threads = facts.threads_allowed;
   run_plan plan;
   plan.block_size = large_csv ? tuning::large_block : tuning::small_block;

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "text/byte_words.h"
 #include "model/placed_model.h"
+#include "text/byte_words.h"
 
 namespace cubewright {
 

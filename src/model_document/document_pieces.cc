@@ -51,7 +51,6 @@ struct piece_output {
   bool misplaced = false;
 };
 
-
 void pause_briefly() {
 #if defined(__x86_64__) || defined(_M_X64) || defined(__i386__) || defined(_M_IX86)
   _mm_pause();
@@ -253,7 +252,7 @@ class grid_pieces : public piece_source {
 }  // namespace
 
 bool write_grid_document_in_pieces(const voxel_grid& grid, const model_placement& placement,
-                            std::string_view line_end, output_sink sink, int threads) {
+                                   std::string_view line_end, output_sink sink, int threads) {
   const grid_pieces pieces(grid, placement);
   return write_in_pieces(pieces, placement, line_end, grid.min_x, grid.size_x, sink, threads);
 }

@@ -23,10 +23,10 @@ struct text_copier {
 /// A document to read, and how.
 struct document_input {
   std::string_view text;
-  text_copier copier;              // optional: the threads reading ahead copy
-                                   // pieces of the text into small buffers
-                                   // with it; where a copy fails, the text
-                                   // itself is read
+  text_copier copier;  // optional: the threads reading ahead copy
+                       // pieces of the text into small buffers
+                       // with it; where a copy fails, the text
+                       // itself is read
   model_placement placement;
   const std::string* path = nullptr;  // for messages
   bool skeleton_refused = false;      // a skeleton fails the reading (a document
@@ -46,8 +46,8 @@ struct no_handover {
 /// (`result.failure` says why) or either of them stopped. A skeleton is
 /// refused or left out with a note, as `input` says.
 template <typename Consume, typename HandOver = no_handover>
-bool for_each_document_voxel(const document_input& input, source_report& result,
-                             Consume& consume, HandOver hand_over = HandOver()) {
+bool for_each_document_voxel(const document_input& input, source_report& result, Consume& consume,
+                             HandOver hand_over = HandOver()) {
   model_reader reader = open_model_reader(input.text);
   voxel_record voxel;
   for (;;) {
@@ -55,9 +55,8 @@ bool for_each_document_voxel(const document_input& input, source_report& result,
     if (step == read_step::end) break;
     if (step == read_step::error) {
       const model_read_error& error = read_error(reader);
-      result.failure = "cannot read model: " + *input.path + ":" +
-                       std::to_string(error.line) + ":" + std::to_string(error.column) + ": " +
-                       error.what;
+      result.failure = "cannot read model: " + *input.path + ":" + std::to_string(error.line) +
+                       ":" + std::to_string(error.column) + ": " + error.what;
       return false;
     }
     place_voxel(voxel, input.placement);
@@ -66,8 +65,8 @@ bool for_each_document_voxel(const document_input& input, source_report& result,
   }
   const skeleton_content skeleton = skeleton_in(reader);
   if (!skeleton.present) return true;
-  const std::string where = *input.path + ":" + std::to_string(skeleton.line) + ":" +
-                            std::to_string(skeleton.column);
+  const std::string where =
+      *input.path + ":" + std::to_string(skeleton.line) + ":" + std::to_string(skeleton.column);
   if (input.skeleton_refused) {
     result.failure = "cannot convert: " + where +
                      ": the model has a skeleton, which cubewright cannot write back; "

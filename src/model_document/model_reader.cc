@@ -6,9 +6,9 @@
 #include <cstring>
 #include <utility>
 
-#include "text/byte_words.h"
 #include "model_document/attribute_number.h"
 #include "model_document/xml_chars.h"
+#include "text/byte_words.h"
 
 namespace cubewright {
 namespace {

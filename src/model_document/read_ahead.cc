@@ -187,7 +187,7 @@ bool collect_document_cells_ahead(const document_input& input, source_report& re
     }
   } second_thread{reading, second};
 
-  copy_reader own;          // this thread's, for the pieces it reads
+  copy_reader own;            // this thread's, for the pieces it reads
   std::size_t next = 0;       // the next piece to reach
   std::size_t own_cells = 0;  // the first of this reader's cells not in a span
   const bool read = for_each_document_voxel(input, result, consume, [&](model_reader& reader) {

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "preview/rgba_image.h"
 #include "model/placed_model.h"
+#include "preview/rgba_image.h"
 
 namespace cubewright {
 

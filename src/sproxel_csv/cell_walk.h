@@ -10,10 +10,10 @@
 #include <string>
 #include <string_view>
 
+#include "model/placed_model.h"
 #include "sproxel_csv/grid_size.h"
 #include "sproxel_csv/token_list.h"
 #include "text/byte_words.h"
-#include "model/placed_model.h"
 
 namespace cubewright {
 

@@ -20,8 +20,8 @@ namespace {
 // a grid too wide for them, through the record.
 template <typename Note>
 bool write_document_noting(const token_list& tokens, const grid_size& size,
-                        const model_placement& placement, std::string_view line_end,
-                        output_sink sink, std::size_t block_size, Note note) {
+                           const model_placement& placement, std::string_view line_end,
+                           output_sink sink, std::size_t block_size, Note note) {
   model_writer writer = open_model_writer(sink, line_end, block_size);
   write_head(writer);
   grid_line_writer lines;

@@ -4,8 +4,8 @@
 #include <cstddef>
 #include <vector>
 
-#include "model_document/model_writer.h"
 #include "model/voxel_grid.h"
+#include "model_document/model_writer.h"
 
 namespace cubewright {
 

@@ -1,3 +1,5 @@
+#include "app/options.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -5,7 +7,6 @@
 #include <vector>
 
 #include "conversion/convert.h"
-#include "app/options.h"
 #include "sproxel_csv/csv_document.h"
 
 namespace cubewright {

@@ -16,18 +16,18 @@
 #include <string_view>
 #include <vector>
 
-#include "conversion/convert.h"
 #include "app/platform.h"
-#include "sproxel_csv/token_list.h"
+#include "conversion/convert.h"
+#include "model_document/model_reader.h"
+#include "model_document/model_writer.h"
 #include "preview/preview.h"
+#include "sproxel_csv/cell_walk.h"
+#include "sproxel_csv/csv_document.h"
+#include "sproxel_csv/export_cells.h"
+#include "sproxel_csv/token_list.h"
 #include "support/files.h"
 #include "text/byte_words.h"
-#include "sproxel_csv/cell_walk.h"
 #include "text/format_number.h"
-#include "model_document/model_writer.h"
-#include "model_document/model_reader.h"
-#include "sproxel_csv/export_cells.h"
-#include "sproxel_csv/csv_document.h"
 
 namespace cubewright {
 namespace {

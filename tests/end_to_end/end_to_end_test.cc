@@ -4,11 +4,11 @@
 #include <string>
 #include <vector>
 
-#include "conversion/convert.h"
 #include "app/options.h"
+#include "conversion/convert.h"
+#include "sproxel_csv/csv_document.h"
 #include "support/files.h"
 #include "support/process.h"
-#include "sproxel_csv/csv_document.h"
 
 namespace cubewright {
 namespace {

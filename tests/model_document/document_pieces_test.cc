@@ -4,6 +4,8 @@
 // nothing after a refused write. And a document read by two threads against
 // one reader: the same export or the same failure.
 
+#include "model_document/document_pieces.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -15,11 +17,10 @@
 
 #include "conversion/convert.h"
 #include "model/placed_model.h"
-#include "model_document/model_writer.h"
 #include "model/voxel_grid.h"
-#include "tuning.h"
-#include "model_document/document_pieces.h"
+#include "model_document/model_writer.h"
 #include "sproxel_csv/csv_document.h"
+#include "tuning.h"
 
 namespace cubewright {
 namespace {
@@ -109,8 +110,8 @@ TEST(ParallelDocument, WritesWhatOneThreadWrites) {
     const token_list tokens = read_token_list(text);
     for (int threads : {1, 2}) {
       checking_sink out;
-      EXPECT_TRUE(write_export_document_in_pieces(tokens, *parse_grid_size(tokens), e.placement, "\r\n",
-                                          out.sink(), true, threads));
+      EXPECT_TRUE(write_export_document_in_pieces(tokens, *parse_grid_size(tokens), e.placement,
+                                                  "\r\n", out.sink(), true, threads));
       EXPECT_FALSE(out.overlapped);
       EXPECT_TRUE(out.bytes == expected)
           << "line end " << (e.line_end[1] ? "CR LF" : "LF") << ", irregular " << e.irregular
@@ -127,7 +128,8 @@ TEST(ParallelDocument, StopsAtTheFirstRefusedWrite) {
        {std::size_t{0}, std::size_t{100000}, expected.size() / 2, expected.size() - 1}) {
     checking_sink out;
     out.refuse_from = refuse_from;
-    EXPECT_FALSE(write_export_document_in_pieces(tokens, *parse_grid_size(tokens), {}, "\r\n", out.sink()));
+    EXPECT_FALSE(
+        write_export_document_in_pieces(tokens, *parse_grid_size(tokens), {}, "\r\n", out.sink()));
     EXPECT_EQ(out.calls_after_refusal, 0) << refuse_from;
     EXPECT_EQ(out.bytes, expected.substr(0, out.bytes.size())) << refuse_from;
     EXPECT_FALSE(out.overlapped);
@@ -146,15 +148,15 @@ TEST(ParallelDocument, StopsAtAPieceThatHoldsANulByte) {
     const token_list tokens = read_token_list(held);
     for (int threads : {1, 2}) {
       checking_sink out;
-      EXPECT_FALSE(write_export_document_in_pieces(tokens, *parse_grid_size(tokens), {}, "\n", out.sink(),
-                                           true, threads))
+      EXPECT_FALSE(write_export_document_in_pieces(tokens, *parse_grid_size(tokens), {}, "\n",
+                                                   out.sink(), true, threads))
           << at;
       EXPECT_LT(out.bytes.size(), at * 2) << "written past the NUL at " << at;
       EXPECT_EQ(out.calls_after_refusal, 0);
     }
     checking_sink unchecked;
     EXPECT_TRUE(write_export_document_in_pieces(tokens, *parse_grid_size(tokens), {}, "\n",
-                                        unchecked.sink(), false));
+                                                unchecked.sink(), false));
   }
 }
 

@@ -1,3 +1,5 @@
+#include "model_document/model_reader.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -10,7 +12,6 @@
 #include <vector>
 
 #include "model_document/attribute_number.h"
-#include "model_document/model_reader.h"
 
 namespace cubewright {
 namespace {

@@ -25,15 +25,15 @@
 #include <utility>
 #include <vector>
 
-#include "conversion/convert.h"
 #include "app/platform.h"
+#include "conversion/convert.h"
+#include "model/voxel_grid.h"
+#include "sproxel_csv/cell_walk.h"
+#include "sproxel_csv/csv_document.h"
 #include "sproxel_csv/sproxel_writer.h"
 #include "support/files.h"
 #include "support/process.h"
-#include "sproxel_csv/cell_walk.h"
-#include "model/voxel_grid.h"
 #include "tuning.h"
-#include "sproxel_csv/csv_document.h"
 
 namespace {
 using namespace cubewright_test;

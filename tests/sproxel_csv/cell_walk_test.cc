@@ -1,3 +1,5 @@
+#include "sproxel_csv/cell_walk.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -5,10 +7,9 @@
 #include <tuple>
 #include <vector>
 
+#include "model_document/model_writer.h"
 #include "sproxel_csv/grid_size.h"
 #include "sproxel_csv/token_list.h"
-#include "sproxel_csv/cell_walk.h"
-#include "model_document/model_writer.h"
 
 namespace cubewright {
 namespace {

@@ -1,4 +1,6 @@
 // The grid of placed voxels and the CSV export written from it.
+#include "sproxel_csv/sproxel_writer.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,10 +10,9 @@
 #include <vector>
 
 #include "conversion/convert.h"
-#include "sproxel_csv/sproxel_writer.h"
 #include "memory/large_pages.h"
-#include "sproxel_csv/cell_walk.h"
 #include "model/voxel_grid.h"
+#include "sproxel_csv/cell_walk.h"
 #include "sproxel_csv/csv_document.h"
 
 namespace cubewright {

@@ -14,12 +14,12 @@
 #include <vector>
 
 #include "conversion/convert.h"
+#include "model/voxel_grid.h"
+#include "model_document/model_writer.h"
 #include "sproxel_csv/sproxel_writer.h"
 #include "support/files.h"
 #include "vox_format/vox_reader.h"
 #include "vox_format/vox_writer.h"
-#include "model_document/model_writer.h"
-#include "model/voxel_grid.h"
 
 namespace cubewright {
 namespace {
