@@ -7,7 +7,9 @@
 #   bench/compare.sh OLD NEW [SIDE...]     cells a side, 128 and 256 unless given
 #
 # OLD and NEW are cubewright executables: an earlier commit's build, or this
-# tree built with a speed trick turned off. Times are the median wall time of
+# tree built with a speed trick turned off. With OLD_IN_TURN and NEW_IN_TURN
+# (each build's bench/cubewright_in_turn), the run without a second thread is
+# compared too. Times are the median wall time of
 # RUNS runs (7 by default); memory is the peak resident size of any run. A
 # row whose NEW time is more than 10 % over OLD's says so; the script fails
 # only when the two builds disagree on a byte.
@@ -41,37 +43,47 @@ for side in "${sides[@]}"; do
   # key, label, then the arguments after the program; OUT stands for the output.
   directions=(
     "csv|CSV -> document|$csv OUT.xml"
+    "in_turn|CSV -> document, in turn|$csv OUT.xml"
     "back|document -> CSV (--to csv)|--to csv $doc OUT.csv"
     "vox|.vox -> document|$vox OUT.xml"
-    "to_vox|document -> .vox (--to vox)|--to vox $doc OUT.vox"
     "preview|CSV -> document with --preview|--preview OUT.png $csv OUT.xml"
   )
+  if [ -z "${OLD_IN_TURN:-}" ] || [ -z "${NEW_IN_TURN:-}" ]; then
+    directions=("${directions[0]}" "${directions[@]:2}")
+  fi
   timed=()
   for entry in "${directions[@]}"; do
     IFS='|' read -r key _ arguments <<<"$entry"
-    for build_name in old new; do
-      program=$old
-      [ "$build_name" = new ] && program=$new
-      out=$work/$build_name-$key
-      # shellcheck disable=SC2086 # the arguments are words without blanks
-      set -- ${arguments//OUT/$out}
-      removes=()
-      for word in "$@"; do
-        case $word in "$out".*) removes+=("--remove=$word") ;; esac
-      done
-      "$program" "$@" >/dev/null 2>&1
-      [ ${#timed[@]} -ne 0 ] && timed+=(--)
-      timed+=("${removes[@]}" "$program" "$@")
+    old_program=$old
+    new_program=$new
+    if [ "$key" = in_turn ]; then
+      old_program=$(realpath "$OLD_IN_TURN")
+      new_program=$(realpath "$NEW_IN_TURN")
+    fi
+    # Both write the same paths, which the picture's title names: the old
+    # build's outputs are kept aside to be compared with the new one's.
+    out=$work/out-$key
+    # shellcheck disable=SC2086 # the arguments are words without blanks
+    set -- ${arguments//OUT/$out}
+    removes=()
+    for word in "$@"; do
+      case $word in "$out".*) removes+=("--remove=$word") ;; esac
     done
-    for made in "$work/old-$key".*; do
-      if ! cmp -s "$made" "${made/\/old-/\/new-}"; then
+    rm -f "$out".* "$work/kept-$key".*
+    "$old_program" "$@" >/dev/null 2>&1
+    for made in "$out".*; do mv "$made" "$work/kept-$key.${made##*.}"; done
+    "$new_program" "$@" >/dev/null 2>&1
+    for made in "$work/kept-$key".*; do
+      if ! cmp -s "$made" "$out.${made##*.}"; then
         echo "compare: the two builds disagree on ${made##*/} at $side cells a side" >&2
         exit 1
       fi
     done
+    [ ${#timed[@]} -ne 0 ] && timed+=(--)
+    timed+=("${removes[@]}" "$old_program" "$@" -- "${removes[@]}" "$new_program" "$@")
   done
-  mapfile -t results < <("$build/bench/measure_runs" "$runs" "${timed[@]}")
-  rm -f "$work"/old-* "$work"/new-*
+  mapfile -t results < <("$build/bench/measure_runs" "$runs" "${timed[@]}" 2>"$work/stderr")
+  rm -f "$work"/out-* "$work"/kept-*
 
   echo
   echo "Model: $side x $side x $side cells. Median wall time of $runs runs taken in turns."
@@ -89,7 +101,7 @@ for side in "${sides[@]}"; do
     awk -v label="$label" -v a="$old_s" -v b="$new_s" -v ma="$old_kib" -v mb="$new_kib" 'BEGIN {
       ratio = b / a
       printf "| %-32s | %9.1f | %9.1f | %6.2fx | %9.1f | %9.1f | %-14s |\n", label, a * 1000, \
-        b * 1000, ratio, ma / 1024, mb / 1024, ratio > 1.10 ? "over 10 %" : ""
+        b * 1000, ratio, ma / 1024, mb / 1024, (ratio > 1.10 ? "over 10 %" : "")
     }'
   done
 done
