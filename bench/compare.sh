@@ -12,7 +12,8 @@
 # compared too. Times are the median wall time of
 # RUNS runs (7 by default); memory is the peak resident size of any run. A
 # row whose NEW time is more than 10 % over OLD's says so; the script fails
-# only when the two builds disagree on a byte.
+# only when the two builds disagree on a byte. ONLY=KEY times one direction
+# (csv, in_turn, back, vox or preview).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -50,6 +51,9 @@ for side in "${sides[@]}"; do
   )
   if [ -z "${OLD_IN_TURN:-}" ] || [ -z "${NEW_IN_TURN:-}" ]; then
     directions=("${directions[0]}" "${directions[@]:2}")
+  fi
+  if [ -n "${ONLY:-}" ]; then
+    mapfile -t directions < <(printf '%s\n' "${directions[@]}" | grep "^$ONLY|")
   fi
   timed=()
   for entry in "${directions[@]}"; do

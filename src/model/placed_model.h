@@ -103,23 +103,54 @@ inline voxel_record placed_record(const cell_voxel& cell, const model_placement&
   return record;
 }
 
+// These run once a voxel, in the readers' loops: inline.
+
 /// A colour fraction as a byte: round(v * 256), clamped to 0..255.
-std::uint8_t colour_byte(float fraction);
+inline std::uint8_t colour_byte(float fraction) {
+  const float scaled = fraction * 256.0f + 0.5f;
+  if (!(scaled >= 1.0f)) return 0;  // NaN too
+  // Positive: truncation is the floor.
+  return scaled >= 255.0f ? std::uint8_t{255} : static_cast<std::uint8_t>(scaled);
+}
 
 /// A placed position as a whole cell; false when it is no whole number in
 /// the 32-bit range.
-bool whole_cell(float value, std::int32_t& cell);
+inline bool whole_cell(float value, std::int32_t& cell) {
+  if (!(value >= -2147483648.0f && value < 2147483648.0f)) return false;
+  cell = static_cast<std::int32_t>(value);  // in range: truncates toward zero
+  return static_cast<float>(cell) == value;
+}
 
 /// The nearest cell to a placed position, within 32 bits.
-std::int32_t nearest_cell(float value);
+inline std::int32_t nearest_cell(float value) {
+  const float shifted = value + 0.5f;
+  if (!(shifted >= -2147483648.0f)) return shifted != shifted ? 0 : -2147483647 - 1;
+  if (!(shifted < 2147483648.0f)) return 2147483647;
+  // Truncation toward zero, then down by one where that went up: floor.
+  const auto cell = static_cast<std::int32_t>(shifted);
+  return static_cast<float>(cell) > shifted ? cell - 1 : cell;
+}
 
 /// The cell a picture draws a placed voxel in: the nearest to its position,
 /// and its colour bytes.
-cell_voxel drawn_cell(const voxel_record& record);
+inline cell_voxel drawn_cell(const voxel_record& record) {
+  return {nearest_cell(record.x), nearest_cell(record.y), nearest_cell(record.z),
+          colour_byte(record.r),  colour_byte(record.g),  colour_byte(record.b)};
+}
 
 /// A placed voxel as a whole cell, for CSV and .vox; false when a position
 /// is no whole cell, and `axis` is then the first such (0 for x).
-bool to_whole_cell(const voxel_record& record, cell_voxel& cell, int& axis);
+inline bool to_whole_cell(const voxel_record& record, cell_voxel& cell, int& axis) {
+  const float position[3] = {record.x, record.y, record.z};
+  std::int32_t* const at[3] = {&cell.x, &cell.y, &cell.z};
+  for (axis = 0; axis < 3; ++axis) {
+    if (!whole_cell(position[axis], *at[axis])) return false;
+  }
+  cell.r = colour_byte(record.r);
+  cell.g = colour_byte(record.g);
+  cell.b = colour_byte(record.b);
+  return true;
+}
 
 /// The message for a position that is no whole cell, naming `place` (the
 /// input's path, and its line where known).
@@ -163,7 +194,14 @@ struct placed_bounds {
   bool empty = true;
   float min[3] = {0, 0, 0};
   float max[3] = {0, 0, 0};
-  void add(float x, float y, float z);
+  void add(float x, float y, float z) {
+    const float at[3] = {x, y, z};
+    for (int axis = 0; axis < 3; ++axis) {
+      if (empty || at[axis] < min[axis]) min[axis] = at[axis];
+      if (empty || at[axis] > max[axis]) max[axis] = at[axis];
+    }
+    empty = false;
+  }
 };
 
 /// How many voxels went by, and where: what -v reports.

@@ -6,29 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "conversion/convert.h"
-#include "sproxel_csv/csv_document.h"
-
 namespace cubewright {
 namespace {
 
 using arguments = std::vector<std::string>;
-
-TEST(Usage, DescriptionsLineUpInColumnEighteen) {
-  EXPECT_EQ(usage_lines[0].substr(0, 58),
-            "cubewright v0.1 - sproxel CSV to ELDERMOOR XML converter. ");
-  EXPECT_GT(usage_lines[0].size(), 58u);  // the ownership notice
-  EXPECT_EQ(usage_lines[2],
-            "cubewright input_csv output_xml [offset_x] [offset_y] [offset_z] [flip_x]");
-  for (std::size_t line = 3; line <= 8; ++line) {
-    EXPECT_EQ(usage_lines[line].substr(0, 4), "    ") << line;
-    EXPECT_NE(usage_lines[line][4], ' ') << line;
-    EXPECT_EQ(usage_lines[line][16], ' ') << line;
-    EXPECT_NE(usage_lines[line][17], ' ') << line;
-  }
-  EXPECT_EQ(usage_lines[9], "e.g. ");
-  EXPECT_EQ(usage_lines[10], "  cubewright shotgun.csv assault_rifle1.xml 4 -2 0 flip");
-}
 
 TEST(Options, FewerThanTwoArgumentsAskForUsage) {
   EXPECT_TRUE(wants_usage({}));
@@ -65,41 +46,6 @@ TEST(Options, MirrorSwitchesCountByPresenceAlone) {
     EXPECT_EQ(options.axis_factor_z, expected[extra][2]) << extra;
   }
 }
-
-TEST(ConvertText, SmallFileRoadToTheDocument) {
-  EXPECT_EQ(export_to_document("2,1,1\n#ff8000ff,#00000000\n", {}),
-            "<model>\n<voxels>\n"
-            "<voxel x=\"0\" y=\"0\" z=\"0\" r=\"0.996094\" g=\"0.5\" b=\"0\" a=\"1.0\" />\n"
-            "</voxels>\n<skeleton />\n<skeletonVoxelBindings />\n</model>\n");
-}
-
-TEST(ConvertText, GridWithoutFilledCellsGivesSixLines) {
-  EXPECT_EQ(export_to_document("2,2,1\n#00000000,#00000000\n#00000000,#00000000\n", {}),
-            "<model>\n<voxels>\n</voxels>\n<skeleton />\n<skeletonVoxelBindings />\n</model>\n");
-}
-
-TEST(ConvertText, NeedsAHeader) {
-  EXPECT_FALSE(export_to_document("", {}));
-  EXPECT_FALSE(export_to_document("3,3\n", {}));
-  EXPECT_TRUE(export_to_document("3,3,3", {}));
-}
-
-TEST(ConvertText, SameDocumentForEveryLineEndAndByteOrderMark) {
-  const std::string lf = "3,2,1\n#ff0000ff,#00000000,#00ff00ff\n\n#0000ffff,#000000ff,#00000000\n";
-  std::string crlf;
-  for (char c : lf) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
-  const model_placement placement{4, -2, 0, -1.0f, 1.0f, 1.0f};
-  const std::optional<std::string> expected = export_to_document(lf, placement);
-  ASSERT_TRUE(expected);
-  EXPECT_EQ(export_to_document(crlf, placement), expected);
-  EXPECT_EQ(export_to_document("\xEF\xBB\xBF" + crlf, placement), expected);
-}
-
-}  // namespace
-}  // namespace cubewright
-
-namespace cubewright {
-namespace {
 
 TEST(CommandLine, PlainArgumentsMeanWhatTheyAlwaysMeant) {
   for (const std::vector<std::string>& args :
@@ -171,33 +117,6 @@ TEST(CommandLine, OptionsAndTheirValues) {
   EXPECT_EQ(both.options.axis_factor_x, -1.0f);
   EXPECT_EQ(both.options.axis_factor_y, 1.0f);
   EXPECT_EQ(both.options.axis_factor_z, -1.0f);
-}
-
-TEST(Recognise, InputsByContentNotName) {
-  EXPECT_EQ(recognise_input("2,1,1\n#ff0000ff"), content_kind::sproxel_csv);
-  EXPECT_EQ(recognise_input(""), content_kind::sproxel_csv);
-  EXPECT_EQ(recognise_input("\xEF\xBB\xBF \r\n\t<model>"), content_kind::model_document);
-  EXPECT_EQ(recognise_input("VOX \x96\0\0\0"), content_kind::vox);
-  EXPECT_EQ(recognise_input(std::string("1,1,1,#ff\0", 10)), content_kind::binary);
-
-  EXPECT_EQ(recognise_existing("12,5,3\n#00000000"), content_kind::sproxel_csv);
-  EXPECT_EQ(recognise_existing("-1,+5,3,#"), content_kind::sproxel_csv);
-  EXPECT_EQ(recognise_existing("12,5,3.5\n#00000000"), std::nullopt);
-  EXPECT_EQ(recognise_existing("12,5,3\nff"), std::nullopt);
-  EXPECT_EQ(recognise_existing("12,5,3"), std::nullopt);
-  EXPECT_EQ(recognise_existing("notes"), std::nullopt);
-  EXPECT_EQ(recognise_existing("<model>"), content_kind::model_document);
-}
-
-TEST(ColourByte, RoundsFractionsOfTheDocument) {
-  for (int value = 0; value < 256; ++value) {
-    EXPECT_EQ(colour_byte(static_cast<float>(value) / 256.0f), value);
-    EXPECT_EQ(colour_byte(std::stof(std::to_string(static_cast<float>(value) / 256.0f))), value);
-  }
-  EXPECT_EQ(colour_byte(1.0f), 255);
-  EXPECT_EQ(colour_byte(-0.5f), 0);
-  EXPECT_EQ(colour_byte(7.0f), 255);
-  EXPECT_EQ(colour_byte(std::nanf("")), 0);
 }
 
 }  // namespace
