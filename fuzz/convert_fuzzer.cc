@@ -260,7 +260,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const cubewright::output_sink sink{&state, &write_within_budget};
     const bool whole =
         cubewright::write_export_document(token_list, *grid, placement, "\n", sink, block_size);
-    check(whole == (budget >= doc.size()), "write_model result against the sink's budget");
+    check(whole == (budget >= doc.size()),
+          "write_export_document result against the sink's budget");
     check(whole ? state.taken == doc : doc.substr(0, state.taken.size()) == state.taken,
           "document through small blocks");
   }

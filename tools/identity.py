@@ -2,7 +2,8 @@
 """Side-by-side identity check of two cubewright builds.
 
     tools/identity.py [--cases N] [--seed S] [--sides LIST] [--timeout T]
-                      [--only ID] [--keep DIR] OLD_PROGRAM NEW_PROGRAM
+                      [--no-fixtures] [--no-limits] [--only ID] [--keep DIR]
+                      OLD_PROGRAM NEW_PROGRAM
 
 Holds NEW_PROGRAM to every byte of what OLD_PROGRAM does, case by case: the
 exit status, standard output, standard error and every entry left in the
@@ -1100,6 +1101,10 @@ def main():
     parser.add_argument("--sides", default="16,32,48", help="sides of the bench models (16,32,48)")
     parser.add_argument("--timeout", type=float, default=TIMEOUT,
                         help="seconds a command may take (30)")
+    parser.add_argument("--no-fixtures", action="store_true",
+                        help="leave out the cases of the files in the tree (for a slow runner)")
+    parser.add_argument("--no-limits", action="store_true",
+                        help="no limit on address space (wine reserves more than 4 GiB)")
     parser.add_argument("--only", help="run only the case of this id")
     parser.add_argument("--keep", help="lay out each differing case under this folder")
     parser.add_argument("old", help="the program as it was")
@@ -1113,7 +1118,8 @@ def main():
     TIMEOUT = args.timeout
 
     # Guards against a run that would fill the memory or the disk.
-    resource.setrlimit(resource.RLIMIT_AS, (4 << 30, 4 << 30))
+    if not args.no_limits:
+        resource.setrlimit(resource.RLIMIT_AS, (4 << 30, 4 << 30))
     resource.setrlimit(resource.RLIMIT_FSIZE, (1 << 30, 1 << 30))
 
     if not os.path.isdir(os.path.join(ROOT, "../shared/fixtures")):
@@ -1127,7 +1133,8 @@ def main():
         pools = make_pools(old, top, args.seed)
 
         def all_cases():
-            yield from fixture_cases()
+            if not args.no_fixtures:
+                yield from fixture_cases()
             yield from bench_cases(old, top, args.seed, sides)
             for index in range(args.cases):
                 yield random_case(index, args.seed, pools)
