@@ -20,7 +20,7 @@ const std::array<std::string_view, 11> usage_lines = {
     "  cubewright shotgun.csv assault_rifle1.xml 4 -2 0 flip",
 };
 
-const std::array<std::string_view, 15> option_lines = {
+const std::array<std::string_view, 18> option_lines = {
     "",
     "cubewright [options] input output [offset_x] [offset_y] [offset_z] [flip_x] [flip_y] [flip_z]",
     "The input is recognised by its content: a sproxel CSV export, a model document (.xml)",
@@ -29,6 +29,9 @@ const std::array<std::string_view, 15> option_lines = {
     "    --mirror AXES    mirror along x, y and/or z, e.g. --mirror yz",
     "    --preview FILE   also draw the placed model into FILE (PNG)",
     "    --compare MODEL  draw MODEL beside it in the preview, as it stands",
+    "    --fit MODEL      move the model onto MODEL's place (the model it replaces):",
+    "                     x and z centre to centre, y bottom to bottom; offsets add to it",
+    "    --fit-align R    other rules per axis, e.g. x=min,y=centre (min, centre or max)",
     "    -v, --verbose    say what was written: path, voxel count and bounds",
     "    -h, --help       show this text",
     "    --version        show the version",
@@ -113,6 +116,7 @@ command_line parse_command_line(const std::vector<std::string>& arguments) {
   }
 
   bool mirrored[3] = {false, false, false};
+  bool fit_aligned = false;
   std::size_t next = 0;
   while (next < arguments.size() && !arguments[next].empty() && arguments[next][0] == '-') {
     const std::string& argument = arguments[next++];
@@ -132,8 +136,8 @@ command_line parse_command_line(const std::vector<std::string>& arguments) {
       line.verbose = true;
       continue;
     }
-    const bool takes_value =
-        name == "--to" || name == "--mirror" || name == "--preview" || name == "--compare";
+    const bool takes_value = name == "--to" || name == "--mirror" || name == "--preview" ||
+                             name == "--compare" || name == "--fit" || name == "--fit-align";
     if (!takes_value) {
       return failure("unknown option '" + argument +
                      "' (put -- before an input whose name begins with -)");
@@ -151,8 +155,17 @@ command_line parse_command_line(const std::vector<std::string>& arguments) {
       if (!read_axes(value, mirrored)) {
         return failure("unknown axes '" + std::string(value) + "' for --mirror (x, y, z or a mix)");
       }
+    } else if (name == "--fit-align") {
+      if (!read_fit_rules(std::string(value), line.fit)) {
+        return failure(
+            "unknown rules '" + std::string(value) +
+            "' for --fit-align (x=, y= or z= with min, centre or max, e.g. x=min,y=centre)");
+      }
+      fit_aligned = true;
     } else if (value.empty()) {
       return failure("option " + std::string(name) + " needs a file name");
+    } else if (name == "--fit") {
+      line.fit_path = value;
     } else if (name == "--preview") {
       line.preview_path = value;
     } else {
@@ -168,6 +181,13 @@ command_line parse_command_line(const std::vector<std::string>& arguments) {
   }
   if (!line.compare_path.empty() && line.preview_path.empty()) {
     return failure("--compare draws into the preview: give --preview FILE too");
+  }
+  if (fit_aligned && line.fit_path.empty()) {
+    return failure("--fit-align says how to fit: give --fit MODEL too");
+  }
+  // The picture of a fitted model shows it over the model it replaces.
+  if (!line.fit_path.empty() && !line.preview_path.empty() && line.compare_path.empty()) {
+    line.compare_path = line.fit_path;
   }
   line.action = program_action::convert;
   line.options = parse_options(positional);

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "conversion/fit.h"
 #include "conversion/recognise.h"
 #include "model/placed_model.h"
 
@@ -22,7 +23,7 @@ struct conversion_options : model_placement {
 extern const std::array<std::string_view, 11> usage_lines;
 
 /// The lines that --help adds after the usage text.
-extern const std::array<std::string_view, 15> option_lines;
+extern const std::array<std::string_view, 18> option_lines;
 
 /// The program's version, as --version prints it after "cubewright ".
 extern const std::string_view program_version;
@@ -48,6 +49,8 @@ struct command_line {
   bool verbose = false;
   std::string preview_path;  // empty: no picture
   std::string compare_path;  // empty: nothing to compare with
+  std::string fit_path;      // empty: placed by the offsets alone
+  fit_rules fit;             // how the model is lined up with the one at fit_path
   std::string error;         // with program_action::fail: what is wrong, one line
 };
 

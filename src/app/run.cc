@@ -11,6 +11,7 @@
 #include "app/options.h"
 #include "app/platform.h"
 #include "conversion/convert.h"
+#include "conversion/fit.h"
 #include "conversion/picture.h"
 #include "io/threaded_sink.h"
 #include "text/format_number.h"
@@ -124,6 +125,32 @@ bool read_compared_model(const std::string& path, std::vector<cell_voxel>& cells
   return true;
 }
 
+// Fits the input to the model --fit names, read whole before the output is
+// touched (it may be the output itself, and is not mapped, so that the
+// input's mapping stays the one watched): the placement's offsets become
+// the fitted ones, and `said` the line that reports them. False after
+// saying why not.
+bool fit_input(command_line& line, std::string_view text, std::string& said) {
+  std::string target;
+  io_failure failure;
+  if (!read_whole_file(line.fit_path, target, failure)) {
+    failure.what = "cannot open the model to fit to";
+    report(failure, line.fit_path);
+    return false;
+  }
+  const fitted_placement fitted = fit_placement(text, line.options.input_path, target,
+                                                line.fit_path, line.options, line.fit, line.format);
+  if (!fitted.ok) {
+    fail(fitted.failure);
+    return false;
+  }
+  line.options.offset_x = fitted.offsets[0];
+  line.options.offset_y = fitted.offsets[1];
+  line.options.offset_z = fitted.offsets[2];
+  said = fitted.said;
+  return true;
+}
+
 // Writes the picture through the same safe replacement as every output. The
 // model's own output is committed by the caller only after this succeeded.
 bool write_picture(const command_line& line, const picture_bytes& png) {
@@ -193,9 +220,12 @@ conversion_request request_for(const command_line& line, const input_file& sourc
 }
 
 // What a run that succeeded says: its notes on standard error, then the way
-// back of an export and, with -v, what was written.
-int report_success(const command_line& line, const conversion_result& result) {
+// back of an export and, with -v, what was written; a fitted run first
+// says how it was fitted.
+int report_success(const command_line& line, const conversion_result& result,
+                   const std::string& fitted) {
   const conversion_options& options = line.options;
+  if (!fitted.empty()) print_error_line("cubewright: " + fitted);
   for (const std::string& note : result.notes) print_error_line("cubewright: " + note);
   bool printed = true;
   if (line.format == output_format::csv) {
@@ -220,7 +250,8 @@ int report_success(const command_line& line, const conversion_result& result) {
 // Converts the text of the whole input into the output file: checks what
 // can be checked before the output is opened, converts into a temporary
 // output, draws the picture, and puts both in place.
-int convert_input(const command_line& line, const input_file& source, bool writer_thread) {
+int convert_input(const command_line& line, const input_file& source, bool writer_thread,
+                  const std::string& fitted) {
   const std::string_view text = source.text;
   const conversion_options& options = line.options;
   const bool drawing = !line.preview_path.empty();
@@ -295,7 +326,7 @@ int convert_input(const command_line& line, const input_file& source, bool write
   }
   if (!commit_output_file(output, failure)) return report(failure, options.output_path);
 
-  return report_success(line, result);
+  return report_success(line, result, fitted);
 }
 
 }  // namespace
@@ -332,7 +363,13 @@ int run_conversion(const std::vector<std::string>& arguments, bool writer_thread
   if (!open_input_file(line.options.input_path, input, failure)) {
     return report(failure, line.options.input_path);
   }
-  const int status = convert_input(line, input, writer_thread);
+  command_line placed = line;
+  std::string fitted;
+  if (!line.fit_path.empty() && !fit_input(placed, input.text, fitted)) {
+    close_input_file(input);
+    return 1;
+  }
+  const int status = convert_input(placed, input, writer_thread, fitted);
   close_input_file(input);
   return status;
 }
