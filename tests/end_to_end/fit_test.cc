@@ -69,6 +69,33 @@ TEST(Fit, MirroredAndNudgedAsThePlainOffsetsItNames) {
   EXPECT_NE(up.standard_error.find("offsets 5 -2 2"), std::string::npos) << up.standard_error;
 }
 
+// Any input onto any model, into any output: the same rifle as an export,
+// a document and a .vox file fits with the same offsets.
+TEST(Fit, EveryInputAndOutputKind) {
+  placed_rifle rifle;
+  const std::string doc = rifle.folder / "rifle.xml";
+  const std::string vox = rifle.folder / "rifle.vox";
+  ASSERT_EQ(run({rifle.csv, doc}).exit_status, 0);
+  ASSERT_EQ(run({"--to", "vox", doc, vox}).exit_status, 0);
+  const std::string old_vox = rifle.folder / "old.vox";
+  ASSERT_EQ(run({"--to", "vox", rifle.old, old_vox}).exit_status, 0);
+  for (const std::string& input : {rifle.csv, doc, vox}) {
+    for (const std::string& target : {rifle.old, old_vox}) {
+      for (const std::string format : {"xml", "csv", "vox"}) {
+        const std::string out = rifle.folder / ("out." + format);
+        const process_result result = run({"--fit", target, "--to", format, input, out});
+        ASSERT_EQ(result.exit_status, 0) << input << " " << format << ": " << result.standard_error;
+        EXPECT_EQ(
+            result.standard_error.rfind("cubewright: fitted to " + target +
+                                            " (x centre, y bottom, z centre): offsets 5 -3 2\n",
+                                        0),
+            0u)
+            << result.standard_error;
+      }
+    }
+  }
+}
+
 // The common case: fitted onto the very file it replaces, which is read
 // before it is replaced; the guards against the wrong kind of file stand.
 TEST(Fit, OntoTheOutputItself) {
