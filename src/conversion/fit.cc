@@ -154,23 +154,27 @@ fitted_placement fit_placement(std::string_view input_text, const std::string& i
   // A document writes six significant digits: whole numbers up to 999999
   // come out exactly.
   const std::int64_t limit = format == output_format::xml ? 999999 : 2147483647;
+  const std::string cannot = "cannot fit " + input_path + " to " + target_path;
   std::string offsets;
   for (int axis = 0; axis < 3; ++axis) {
     const std::int64_t offset = fit[static_cast<std::size_t>(axis)] + nudge[axis];
     for (const std::int64_t end : {model.min[axis] + offset, model.max[axis] + offset}) {
       if (end < -limit - (format == output_format::xml ? 0 : 1) || end > limit) {
-        fitted.failure = "cannot fit " + input_path + " to " + target_path + ": it would reach " +
-                         static_cast<char>('x' + axis) + " " + std::to_string(end) +
-                         (format == output_format::xml
+        fitted.failure = cannot;
+        fitted.failure += ": it would reach ";
+        fitted.failure += static_cast<char>('x' + axis);
+        fitted.failure += " " + std::to_string(end);
+        fitted.failure += format == output_format::xml
                               ? ", which a model document cannot hold exactly (-999999..999999)"
-                              : ", past the 32-bit cells of CSV and .vox");
+                              : ", past the 32-bit cells of CSV and .vox";
         return fitted;
       }
     }
     if (offset < -2147483647 - 1 || offset > 2147483647) {
-      fitted.failure = "cannot fit " + input_path + " to " + target_path + ": its " +
-                       static_cast<char>('x' + axis) + " offset would be " +
-                       std::to_string(offset) + ", past 32 bits";
+      fitted.failure = cannot;
+      fitted.failure += ": its ";
+      fitted.failure += static_cast<char>('x' + axis);
+      fitted.failure += " offset would be " + std::to_string(offset) + ", past 32 bits";
       return fitted;
     }
     fitted.offsets[axis] = static_cast<std::int32_t>(offset);
