@@ -69,6 +69,13 @@ bool read_vox_grid(const conversion_request& request, conversion_result& result,
                            (scene.frames_left_out == 1 ? " further model" : " further models") +
                            " (animation frames); only the first is converted");
   }
+  if (scene.key_frames_left_out != 0) {
+    result.notes.push_back(request.input_path + ": left out " +
+                           std::to_string(scene.key_frames_left_out) +
+                           (scene.key_frames_left_out == 1 ? " further animation frame"
+                                                           : " further animation frames") +
+                           "; only the first is converted");
+  }
   if (read.too_large) {
     result.failure = "cannot convert: " + request.input_path +
                      ": the scene's bounding box holds more than 2^28 cells";

@@ -85,6 +85,7 @@ struct dictionary_values {
   std::string_view hidden;
   std::string_view rotation;
   std::string_view translation;
+  std::string_view frame;
 };
 
 bool read_dictionary(byte_reader& in, dictionary_values& values) {
@@ -99,6 +100,7 @@ bool read_dictionary(byte_reader& in, dictionary_values& values) {
     if (key == "_hidden") values.hidden = value;
     if (key == "_r") values.rotation = value;
     if (key == "_t") values.translation = value;
+    if (key == "_f") values.frame = value;
   }
   return true;
 }
@@ -206,7 +208,15 @@ struct vox_file {
   std::vector<std::int32_t> hidden_layers;  // ids of layers whose nodes are left out
   std::array<std::array<std::uint8_t, 3>, 256> palette{};
   bool has_transform = false;
+  std::vector<std::int32_t> frames_seen;    // every frame number a node names
+  std::vector<std::int32_t> frames_placed;  // those a node places
 };
+
+// A frame's number: its `_f`, 0 without one. False when `_f` is no number.
+bool frame_number(const dictionary_values& values, std::int32_t& number) {
+  number = 0;
+  return values.frame.empty() || parse_int32(values.frame, number);
+}
 
 damage read_model_size(byte_reader in, std::size_t chunk_offset, vox_model& model) {
   for (std::size_t axis = 0; axis < 3; ++axis) {
@@ -269,14 +279,29 @@ damage read_node(byte_reader in, std::size_t chunk_offset, node_kind kind, vox_f
       return {"transform node past its chunk", chunk_offset};
     if (frames < 0) return {"negative frame count", in.pos - 4};
     file.references.push_back({child, child_offset});
-    if (frames > 0) {
+    // Of several frames, the one of the lowest number, the first on a tie.
+    dictionary_values shown;
+    std::size_t shown_offset = 0;
+    std::int32_t shown_number = 0;
+    for (std::int32_t i = 0; i < frames; ++i) {
       dictionary_values frame;
       const std::size_t frame_offset = in.pos;
       if (!read_dictionary(in, frame)) return {"bad dictionary", frame_offset};
-      if (!frame.rotation.empty() && !parse_rotation(frame.rotation, node.turn))
-        return {"bad rotation", frame_offset};
-      if (!frame.translation.empty() && !parse_translation(frame.translation, node.translation))
-        return {"bad translation", frame_offset};
+      std::int32_t number = 0;
+      if (!frame_number(frame, number)) return {"bad frame number", frame_offset};
+      file.frames_seen.push_back(number);
+      if (i == 0 || number < shown_number) {
+        shown = frame;
+        shown_offset = frame_offset;
+        shown_number = number;
+      }
+    }
+    if (frames > 0) {
+      file.frames_placed.push_back(shown_number);
+      if (!shown.rotation.empty() && !parse_rotation(shown.rotation, node.turn))
+        return {"bad rotation", shown_offset};
+      if (!shown.translation.empty() && !parse_translation(shown.translation, node.translation))
+        return {"bad translation", shown_offset};
     }
   } else {
     std::int32_t count = 0;
@@ -285,15 +310,31 @@ damage read_node(byte_reader in, std::size_t chunk_offset, node_kind kind, vox_f
     const std::size_t least = kind == node_kind::group ? 4 : 8;
     if (count < 0 || (in.end - in.pos) / least < static_cast<std::uint32_t>(count))
       return {"child count past its chunk", in.pos - 4};
+    // A shape's models each name a frame; those of the lowest number are
+    // placed.
+    std::vector<std::int32_t> numbers;
     for (std::int32_t i = 0; i < count; ++i) {
       reference child{0, in.pos};
       if (!in.read_i32(child.target)) return {"child past its chunk", in.pos};
+      std::int32_t number = 0;
       if (kind == node_kind::shape) {
-        dictionary_values unused;
+        dictionary_values model;
         const std::size_t model_dictionary = in.pos;
-        if (!read_dictionary(in, unused)) return {"bad dictionary", model_dictionary};
+        if (!read_dictionary(in, model)) return {"bad dictionary", model_dictionary};
+        if (!frame_number(model, number)) return {"bad frame number", model_dictionary};
       }
+      numbers.push_back(number);
       file.references.push_back(child);
+    }
+    if (kind == node_kind::shape && count > 0) {
+      const std::int32_t lowest = *std::min_element(numbers.begin(), numbers.end());
+      std::size_t kept = node.first_child;
+      for (std::size_t i = 0; i < numbers.size(); ++i) {
+        file.frames_seen.push_back(numbers[i]);
+        if (numbers[i] == lowest) file.references[kept++] = file.references[node.first_child + i];
+      }
+      file.references.resize(kept);
+      file.frames_placed.push_back(lowest);
     }
   }
   node.child_count = static_cast<std::uint32_t>(file.references.size()) - node.first_child;
@@ -609,15 +650,31 @@ vox_read_result read_vox_scene(std::string_view bytes, vox_scene_visitor& visito
       node.hidden = true;
   }
   if (!file.has_transform) {
-    // Without a scene the models are the frames of an animation.
+    // Without a scene the models are the frames of an animation. The editor
+    // stands the first on the ground, as it writes it when it saves the file
+    // again: centred in x and y, from 0 up.
     if (file.models.empty()) return result;
     result.frames_left_out = static_cast<std::uint32_t>(file.models.size() - 1);
+    scene_node ground;
+    ground.kind = node_kind::transform;
+    ground.child_count = 1;
+    ground.translation = {0, 0, file.models[0].size[2] / 2};
     scene_node shape;
     shape.kind = node_kind::shape;
+    shape.id = 1;
+    shape.first_child = 1;
     shape.child_count = 1;
-    file.nodes.assign(1, shape);
-    file.references.assign(1, reference{0, 0});
+    file.nodes = {ground, shape};
+    file.references = {reference{1, 0}, reference{0, 0}};
   }
+  std::sort(file.frames_seen.begin(), file.frames_seen.end());
+  file.frames_seen.erase(std::unique(file.frames_seen.begin(), file.frames_seen.end()),
+                         file.frames_seen.end());
+  std::sort(file.frames_placed.begin(), file.frames_placed.end());
+  file.frames_placed.erase(std::unique(file.frames_placed.begin(), file.frames_placed.end()),
+                           file.frames_placed.end());
+  result.key_frames_left_out =
+      static_cast<std::uint32_t>(file.frames_seen.size() - file.frames_placed.size());
   scene_walk walk(file, limits, visitor);
   found = walk.run();
   if (!found.what.empty()) return fail(std::move(found));

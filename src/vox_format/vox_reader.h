@@ -37,6 +37,11 @@ struct vox_read_result {
   /// Models left out of a file without a scene graph (animation frames): all
   /// but the first.
   std::uint32_t frames_left_out = 0;
+  /// Key frames left out of an animated scene: of a transform's frames and
+  /// of a shape's models, only those of the lowest frame number (`_f`, 0
+  /// where none is given) are placed, as the editor shows the scene first.
+  /// The count of frame numbers that no node placed.
+  std::uint32_t key_frames_left_out = 0;
   /// How many times the scene placed a model, hidden ones not counted.
   std::uint64_t model_placements = 0;
   /// Empty when the file was read; otherwise a short lower-case account of

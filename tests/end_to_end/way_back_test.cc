@@ -262,6 +262,27 @@ TEST(Vox, RealFilesGiveTheirCheckedDocuments) {
   }
 }
 
+// The editor's own save of a file without a scene graph writes the model
+// standing on the ground: both give one document. An animated scene gives
+// its first frame and says how many it left out.
+TEST(Vox, AsTheEditorShowsThem) {
+  scratch_folder folder;
+  ASSERT_EQ(run({test_data("vox/dotvox_placeholder_head.vox"), folder / "head.xml"}).exit_status,
+            0);
+  EXPECT_TRUE(read_file(folder / "head.xml") ==
+              native_document(read_file(test_data("vox/dotvox_placeholder_nopalette.xml"))));
+  const std::string deer = test_data("vox/bevyvoxscene_deer_v200.vox");
+  const process_result result = run({"-v", deer, folder / "deer.xml"});
+  EXPECT_EQ(result.exit_status, 0);
+  EXPECT_EQ(result.standard_error, "cubewright: " + deer +
+                                       ": left out 3 further animation frames; only the first is " +
+                                       "converted\n");
+  EXPECT_EQ(
+      result.standard_output.rfind("cubewright: wrote " + folder / "deer.xml" + ": 355 voxels", 0),
+      0u)
+      << result.standard_output;
+}
+
 TEST(Vox, ThereAndBackKeepsEveryVoxelInPlace) {
   scratch_folder folder;
   ASSERT_EQ(

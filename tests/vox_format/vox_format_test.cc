@@ -165,11 +165,19 @@ TEST(VoxRealFiles, CountsAndBoundsMatchTheirNotes) {
     cell high;
   } cases[] = {
       {"voxelio_debug.vox", 427, 1, {0, 0, -8}, {7, 7, -1}},
-      {"dotvox_placeholder_nopalette.vox", 4, 1, {-1, -1, -1}, {0, 0, 0}},
-      {"dotvox_placeholder_with_palette.vox", 4, 1, {-1, -1, -1}, {0, 0, 0}},
+      // Without a scene graph a model stands on the ground, as the editor
+      // shows it and saves it again (the head file).
+      {"dotvox_placeholder_nopalette.vox", 4, 1, {-1, 0, -1}, {0, 1, 0}},
+      {"dotvox_placeholder_with_palette.vox", 4, 1, {-1, 0, -1}, {0, 1, 0}},
+      {"dotvox_placeholder_head.vox", 4, 1, {-1, 0, -1}, {0, 1, 0}},
       {"ogt_test_multiple_model_scene.vox", 12926, 104, {-129, 6, -14}, {-24, 21, 91}},
       {"voxformat_test_multiple_models.vox", 10, 2, {-2, 0, -3}, {0, 2, 3}},
       {"voxformat_test_no_models.vox", 0, 0, {0, 0, 0}, {0, 0, 0}},
+      // The deer's first key frame of four; the boy without its hidden
+      // layers; the cars, one of them rotated.
+      {"bevyvoxscene_deer_v200.vox", 355, 1, {-11, 0, -4}, {4, 21, 4}},
+      {"bevyvoxmesh_boy.vox", 21264, 3, {-30, 0, -10}, {29, 67, 13}},  // on 21,232 cells
+      {"arlorean_cars_v200.vox", 6367, 2, {-24, 0, -27}, {44, 13, 14}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.file);
@@ -244,15 +252,17 @@ TEST(VoxScene, TellsThePlacementsOfWhatReadVoxKeepsAgainAndAgain) {
 
 TEST(VoxRealFiles, PlaceholdersGiveTheirFourColoursWithOrWithoutPalette) {
   // Model cells (0,0,0) 226, (0,1,1) 216, (1,0,1) 236, (1,1,0) 6 of a 2x2x2
-  // model at the origin: world cell v - 1, game (-w.x - 1, w.z, w.y).
+  // model standing on the ground (translation 0 0 1): world cell
+  // v - 1 + (0, 0, 1), game (-w.x - 1, w.z, w.y). The editor's own save of
+  // the file writes that translation.
   const std::vector<coloured_cell> expected = sorted_voxels({
-      {0, -1, -1, 0x00, 0xee, 0x00},
-      {0, 0, 0, 0xee, 0x00, 0x00},
-      {-1, 0, -1, 0x00, 0x00, 0xee},
-      {-1, -1, 0, 0xff, 0xff, 0x00},
+      {0, 0, -1, 0x00, 0xee, 0x00},
+      {0, 1, 0, 0xee, 0x00, 0x00},
+      {-1, 1, -1, 0x00, 0x00, 0xee},
+      {-1, 0, 0, 0xff, 0xff, 0x00},
   });
-  for (const char* file :
-       {"dotvox_placeholder_nopalette.vox", "dotvox_placeholder_with_palette.vox"}) {
+  for (const char* file : {"dotvox_placeholder_nopalette.vox",
+                           "dotvox_placeholder_with_palette.vox", "dotvox_placeholder_head.vox"}) {
     const vox_read_result result = read_vox(fixture(file));
     EXPECT_EQ(sorted_voxels(result.voxels), expected) << file;
   }
@@ -461,8 +471,86 @@ TEST(VoxPlacement, WithoutSceneOnlyTheFirstModelIsPlaced) {
                model({1, 1, 1}, {{0, 0, 0, 5}}));
   const vox_read_result result = read_vox(file);
   EXPECT_EQ(result.frames_left_out, 2u);
-  EXPECT_EQ(cells(result.voxels), (std::vector<cell>{{-1, 0, 0}}));
+  EXPECT_EQ(result.key_frames_left_out, 0u);
+  EXPECT_EQ(cells(result.voxels), (std::vector<cell>{{-1, 1, 0}}));
   EXPECT_EQ(read_vox(vox_file("")).voxels.size(), 0u);
+}
+
+// A transform of several frames, and a shape whose models name frames: the
+// files of an animated scene.
+std::string animated_transform(int id, int child, const std::vector<attributes>& frames) {
+  std::string content = le32(id) + dictionary({}) + le32(child) + le32(-1) + le32(-1) +
+                        le32(static_cast<std::int64_t>(frames.size()));
+  for (const attributes& frame : frames) content += dictionary(frame);
+  return chunk("nTRN", content);
+}
+
+std::string animated_shape(int id, const std::vector<std::pair<int, attributes>>& models) {
+  std::string content = le32(id) + dictionary({}) + le32(static_cast<std::int64_t>(models.size()));
+  for (const auto& [m, frame] : models) content += le32(m) + dictionary(frame);
+  return chunk("nSHP", content);
+}
+
+// What the editor shows first: of a transform's frames the lowest-numbered
+// (no number is 0, the first listed wins a tie), of a shape's models those
+// of its lowest number; each frame number no node places is counted.
+TEST(VoxPlacement, AnAnimatedSceneIsPlacedAtItsFirstFrame) {
+  const std::string models = model({1, 1, 1}, {{0, 0, 0, 1}}) + model({1, 1, 1}, {{0, 0, 0, 2}}) +
+                             model({1, 1, 1}, {{0, 0, 0, 3}});
+  struct {
+    std::string scene;
+    std::vector<cell> cells;
+    std::uint32_t left_out;
+  } cases[] = {
+      // Frames 5, 2 and 9: frame 2's translation.
+      {animated_transform(0, 1,
+                          {{{"_f", "5"}, {"_t", "1 0 0"}},
+                           {{"_f", "2"}, {"_t", "2 0 0"}},
+                           {{"_f", "9"}, {"_t", "3 0 0"}}}) +
+           shape(1, {0}),
+       {{-3, 0, 0}},
+       2},
+      // No number is 0, and the first of a tie wins.
+      {animated_transform(0, 1,
+                          {{{"_f", "4"}, {"_t", "1 0 0"}}, {{"_t", "2 0 0"}}, {{"_f", "0"}}}) +
+           shape(1, {0}),
+       {{-3, 0, 0}},
+       1},
+      // The models of frame 0 of four; the others left out.
+      {transform(0, 1) +
+           animated_shape(
+               1,
+               {{1, {{"_f", "10"}}}, {0, {{"_f", "0"}}}, {2, {{"_f", "20"}}}, {2, {{"_f", "0"}}}}),
+       {{-1, 0, 0}, {-1, 0, 0}},
+       2},
+      // Without numbers, every model a shape lists, as before.
+      {transform(0, 1) + shape(1, {0, 1, 2}), {{-1, 0, 0}, {-1, 0, 0}, {-1, 0, 0}}, 0},
+  };
+  for (const auto& c : cases) {
+    const vox_read_result result = read_vox(vox_file(models + c.scene));
+    ASSERT_EQ(result.error, "");
+    EXPECT_EQ(cells(result.voxels), c.cells);
+    EXPECT_EQ(result.key_frames_left_out, c.left_out);
+    EXPECT_EQ(result.frames_left_out, 0u);
+  }
+  // The third case placed models 0 and 2 (colour indices 1 and 3).
+  const vox_read_result shown = read_vox(
+      vox_file(models + transform(0, 1) +
+               animated_shape(1, {{1, {{"_f", "10"}}}, {0, {{"_f", "0"}}}, {2, {{"_f", "0"}}}})));
+  ASSERT_EQ(shown.voxels.size(), 2u);
+  EXPECT_EQ(
+      read_vox(vox_file(models + animated_transform(0, 1, {{{"_f", "x"}}}) + shape(1, {0}))).error,
+      "bad frame number");
+  EXPECT_EQ(read_vox(vox_file(models + transform(0, 1) + animated_shape(1, {{0, {{"_f", "1.5"}}}})))
+                .error,
+            "bad frame number");
+}
+
+TEST(VoxRealFiles, TheAnimatedDeerIsItsFirstFrame) {
+  const vox_read_result deer = read_vox(fixture("bevyvoxscene_deer_v200.vox"));
+  ASSERT_EQ(deer.error, "");
+  EXPECT_EQ(deer.voxels.size(), 355u);
+  EXPECT_EQ(deer.key_frames_left_out, 3u);
 }
 
 TEST(VoxPlacement, ColourIndexZeroIsNoVoxelAndUnusedChunksAreSkipped) {
