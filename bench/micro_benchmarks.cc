@@ -1,8 +1,8 @@
 // Micro-benchmarks of the conversion's hot path, on the benchmark model held
 // in memory: the field scan, the cell walk, number text, the whole
-// document written to a sink that only counts, the document read back, and
-// the preview picture of the 128-cell model: its cells read, drawn and
-// encoded as PNG.
+// document written to a sink that only counts, the document read back, the
+// preview picture of the 128-cell model: its cells read, drawn and encoded as
+// PNG, and a .vox file of every 24-bit colour, its palette reduced.
 
 #include <benchmark/benchmark.h>
 
@@ -22,6 +22,7 @@
 #include "sproxel_csv/grid_size.h"
 #include "sproxel_csv/token_list.h"
 #include "text/format_number.h"
+#include "vox_format/vox_writer.h"
 
 namespace {
 
@@ -236,6 +237,28 @@ void read_document(benchmark::State& state) {
   state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(document.size()));
 }
 BENCHMARK(read_document)->Unit(benchmark::kMillisecond);
+
+// 2^24 voxels in a 256-cell cube, each of its own colour: in colour order
+// along the rows (0), or scattered over the cube (1).
+void vox_every_colour(benchmark::State& state) {
+  const bool scattered = state.range(0) == 1;
+  std::vector<cell_voxel> voxels(std::size_t{1} << 24);
+  for (std::uint32_t i = 0; i < voxels.size(); ++i) {
+    // An odd factor sends the colours round the cube once each.
+    const std::uint32_t rgb = (scattered ? i * 2654435761u : i) & 0xffffff;
+    cell_voxel& v = voxels[i];
+    v.x = static_cast<std::int32_t>(i % 256);
+    v.y = static_cast<std::int32_t>(i / 65536);
+    v.z = static_cast<std::int32_t>(i / 256 % 256);
+    v.r = static_cast<std::uint8_t>(rgb >> 16);
+    v.g = static_cast<std::uint8_t>(rgb >> 8);
+    v.b = static_cast<std::uint8_t>(rgb);
+  }
+  std::size_t bytes = 0;
+  for (auto _ : state) bytes = write_vox(voxels).bytes.size();
+  state.counters["bytes"] = static_cast<double>(bytes);
+}
+BENCHMARK(vox_every_colour)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 
