@@ -11,6 +11,7 @@ namespace {
 
 using cubewright_test::example;
 using cubewright_test::file_exists;
+using cubewright_test::native_document;
 using cubewright_test::process_result;
 using cubewright_test::read_file;
 using cubewright_test::scratch_folder;
@@ -55,7 +56,7 @@ TEST(Fit, MirroredAndNudgedAsThePlainOffsetsItNames) {
     std::vector<std::string> plain = {rifle.csv, rifle.folder / "plain.xml"};
     std::size_t at = 0;
     for (int axis = 0; axis < 3; ++axis) {
-      const std::size_t end = offsets.find_first_of(" \n", at);
+      const std::size_t end = offsets.find_first_of(" \r\n", at);
       plain.push_back(offsets.substr(at, end - at));
       at = end + 1;
     }
@@ -85,11 +86,11 @@ TEST(Fit, EveryInputAndOutputKind) {
         const std::string out = rifle.folder / ("out." + format);
         const process_result result = run({"--fit", target, "--to", format, input, out});
         ASSERT_EQ(result.exit_status, 0) << input << " " << format << ": " << result.standard_error;
-        EXPECT_EQ(
-            result.standard_error.rfind("cubewright: fitted to " + target +
-                                            " (x centre, y bottom, z centre): offsets 5 -3 2\n",
-                                        0),
-            0u)
+        EXPECT_EQ(result.standard_error.rfind(
+                      native_document("cubewright: fitted to " + target +
+                                      " (x centre, y bottom, z centre): offsets 5 -3 2\n"),
+                      0),
+                  0u)
             << result.standard_error;
       }
     }
@@ -145,7 +146,8 @@ TEST(Fit, RefusalsWriteNothing) {
     const process_result result = run(c.arguments);
     EXPECT_EQ(result.exit_status, 1) << c.message;
     EXPECT_EQ(result.standard_output, "");
-    EXPECT_EQ(result.standard_error.rfind(c.message, 0), 0u) << result.standard_error;
+    EXPECT_EQ(result.standard_error.rfind(native_document(c.message), 0), 0u)
+        << result.standard_error;
     EXPECT_EQ(result.standard_error.find('\n'), result.standard_error.size() - 1);
     EXPECT_FALSE(file_exists(rifle.folder / "out.xml"));
   }

@@ -274,9 +274,10 @@ TEST(Vox, AsTheEditorShowsThem) {
   const std::string deer = test_data("vox/bevyvoxscene_deer_v200.vox");
   const process_result result = run({"-v", deer, folder / "deer.xml"});
   EXPECT_EQ(result.exit_status, 0);
-  EXPECT_EQ(result.standard_error, "cubewright: " + deer +
-                                       ": left out 3 further animation frames; only the first is " +
-                                       "converted\n");
+  EXPECT_EQ(
+      result.standard_error,
+      native_document("cubewright: " + deer +
+                      ": left out 3 further animation frames; only the first is converted\n"));
   EXPECT_EQ(
       result.standard_output.rfind("cubewright: wrote " + folder / "deer.xml" + ": 355 voxels", 0),
       0u)
