@@ -35,8 +35,9 @@ TEST(Fit, PutsTheModelWhereTheOldOneSatAndSaysHow) {
   const process_result result = run({"--fit", rifle.old, rifle.csv, fitted});
   EXPECT_EQ(result.exit_status, 0);
   EXPECT_EQ(result.standard_output, "");
-  EXPECT_EQ(result.standard_error, "cubewright: fitted to " + rifle.old +
-                                       " (x centre, y bottom, z centre): offsets 5 -3 2\n");
+  EXPECT_EQ(result.standard_error,
+            native_document("cubewright: fitted to " + rifle.old +
+                            " (x centre, y bottom, z centre): offsets 5 -3 2\n"));
   EXPECT_EQ(read_file(fitted), read_file(rifle.old));
 }
 
