@@ -23,8 +23,8 @@ before it (what the folder holds is not compared then).
 The cases, in this order:
 
 - fixtures (id: the file's path and a number): every file under examples/
-  and tests/data/, and the .csv, .vox and .xml files under
-  ../shared/fixtures/, converted to a document, to CSV and to .vox, with -v,
+  and tests/data/ (the real exports and .vox files, with their notices),
+  converted to a document, to CSV and to .vox, with -v,
   --preview, --compare, offsets, flip arguments and --mirror, in place, and
   in round trips (the output of one command is the input of the next);
 - bench (bench-SIDE-KIND#N): a dense random export at each side of --sides
@@ -881,7 +881,7 @@ def random_case(index, seed, pools):
 
 def fixture_files():
     found = []
-    for folder, every in (("examples", True), ("tests/data", True), ("../shared/fixtures", False)):
+    for folder, every in (("examples", True), ("tests/data", True)):
         top = os.path.normpath(os.path.join(ROOT, folder))
         for dirpath, dirnames, filenames in os.walk(top):
             dirnames.sort()
@@ -1122,9 +1122,6 @@ def main():
         resource.setrlimit(resource.RLIMIT_AS, (4 << 30, 4 << 30))
     resource.setrlimit(resource.RLIMIT_FSIZE, (1 << 30, 1 << 30))
 
-    if not os.path.isdir(os.path.join(ROOT, "../shared/fixtures")):
-        print("identity: no ../shared/fixtures beside the tree: its cases are left out",
-              file=sys.stderr)
     started = time.monotonic()
     scratch = tempfile.mkdtemp(prefix="cubewright-identity-")
     top = os.path.join(scratch, "case")
