@@ -106,6 +106,20 @@ bool print_output_line(std::string_view text);
 /// (links followed). False when there is no such file or it cannot be read.
 bool read_file_start(const std::string& path, std::size_t size, std::string& start);
 
+/// True when `path` names an existing file that may not be written: without
+/// its owner's write permission, or with the read-only attribute on Windows.
+/// Said the same way for every user, root included.
+bool is_read_only(const std::string& path);
+
+/// Asks a yes-or-no question on standard error and reads the answer, one
+/// line, from standard input (the console's keyboard on a console of its
+/// own): true only for an answer that begins with y or Y.
+bool ask_yes_no(std::string_view question);
+
+/// True when `path` names a standard stream (/dev/stdout, /dev/fd/N), which
+/// is written into as it was opened, never replaced.
+bool names_standard_stream(const std::string& path);
+
 /// True when both paths name one existing file, however they name it.
 bool same_file(const std::string& first, const std::string& second);
 
@@ -126,15 +140,33 @@ struct console_facts {
   bool streams_on_console = false;
 };
 
+/// The facts of the process's console; on systems where a terminal outlives
+/// the programs started in it, none (no console of its own).
+console_facts current_console();
+
+/// True for a console made for the program alone, as when it is started by
+/// a double click or by files dropped on it.
+bool console_of_its_own(const console_facts& console);
+
+/// The arguments a run takes: on a console of its own, file names (dropped
+/// on the program) are converted each beside itself, asking before an
+/// existing output is replaced, never taken as an input and an output.
+std::vector<std::string> arguments_to_run(const console_facts& console,
+                                          std::vector<std::string> arguments);
+
+/// The line a console of its own shows after the usage text.
+extern const std::string_view drop_hint;
+
 /// True when the program must wait for a key before it ends, so that its
 /// window stays open to be read: only on a console of its own with nothing
 /// redirected, and only after the usage text (fewer than two arguments) or a
 /// failure (a non-zero status). A run from cmd or a script shares its console
 /// and never waits; neither does one whose streams are redirected.
-bool should_wait_for_key(const console_facts& console, int status, std::size_t argument_count);
+bool should_wait_for_key(const console_facts& console, int status, std::size_t argument_count,
+                         bool dropped = false);
 
 /// On Windows, waits for a key when should_wait_for_key says so for the
 /// process's console, saying so in one line first. Does nothing elsewhere.
-void hold_console_if_own(int status, std::size_t argument_count);
+void hold_console_if_own(int status, std::size_t argument_count, bool dropped = false);
 
 }  // namespace cubewright

@@ -377,7 +377,34 @@ bool replaced_at_the_end(const std::string& path) {
   return S_ISREG(status.st_mode);
 }
 
+bool names_standard_stream(const std::string& path) { return standard_stream(path) >= 0; }
+
+bool is_read_only(const std::string& path) {
+  struct stat status {};
+  return stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode) &&
+         (status.st_mode & S_IWUSR) == 0;
+}
+
+bool ask_yes_no(std::string_view question) {
+  // The question stays on its line, where the answer is typed.
+  std::fflush(stderr);
+  const std::string text(question);
+  std::fputs(text.c_str(), stderr);
+  std::fflush(stderr);
+  char answer[64];
+  if (std::fgets(answer, sizeof answer, stdin) == nullptr) {
+    std::fputc('\n', stderr);
+    return false;
+  }
+  // A long answer's rest is read away, so the next question gets its own.
+  while (std::strchr(answer, '\n') == nullptr && std::fgets(answer + 1, sizeof answer - 1, stdin)) {
+  }
+  return answer[0] == 'y' || answer[0] == 'Y';
+}
+
+console_facts current_console() { return {}; }
+
 // A terminal outlives the programs started in it, so nothing has to wait.
-void hold_console_if_own(int /*status*/, std::size_t /*argument_count*/) {}
+void hold_console_if_own(int /*status*/, std::size_t /*argument_count*/, bool /*dropped*/) {}
 
 }  // namespace cubewright

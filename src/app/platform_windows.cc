@@ -376,6 +376,16 @@ bool read_file_start(const std::string& path, std::size_t size, std::string& sta
   return true;
 }
 
+// The standard streams have no file names here; CON and the like are
+// devices, which read_file_start does not take for files.
+bool names_standard_stream(const std::string& /*path*/) { return false; }
+
+bool is_read_only(const std::string& path) {
+  const DWORD attributes = GetFileAttributesW(wide_path(path).c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
+         (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+}
+
 // A device such as NUL or a named pipe is only told from a file by opening
 // it, which a pipe's other end would notice: in doubt, always.
 bool replaced_at_the_end(const std::string& /*path*/) { return false; }

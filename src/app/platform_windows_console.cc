@@ -67,6 +67,31 @@ bool write_standard_line(DWORD stream, std::string_view text) {
 
 }  // namespace
 
+console_facts current_console() { return this_console(); }
+
+bool ask_yes_no(std::string_view question) {
+  print_error_line(question);
+  const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+  if (input == nullptr || input == INVALID_HANDLE_VALUE) return false;
+  DWORD mode = 0;
+  if (GetConsoleMode(input, &mode)) {
+    // Keys pressed before the question appeared do not answer it.
+    FlushConsoleInputBuffer(input);
+    wchar_t answer[64];
+    DWORD got = 0;
+    if (!ReadConsoleW(input, answer, 64, &got, nullptr) || got == 0) return false;
+    return answer[0] == L'y' || answer[0] == L'Y';
+  }
+  char answer = 0;
+  DWORD got = 0;
+  // A redirected answer: its first byte, the rest of its line read away.
+  if (!ReadFile(input, &answer, 1, &got, nullptr) || got == 0) return false;
+  char rest = answer;
+  while (rest != '\n' && ReadFile(input, &rest, 1, &got, nullptr) && got == 1) {
+  }
+  return answer == 'y' || answer == 'Y';
+}
+
 std::vector<std::string> command_line_arguments(int /*argc*/, char** /*argv*/) {
   // The narrow argv of the C runtime is in the ANSI code page, which cannot
   // hold every file name: the UTF-16 command line can.
@@ -109,8 +134,8 @@ bool print_output_line(std::string_view text) {
   return write_standard_line(STD_OUTPUT_HANDLE, text);
 }
 
-void hold_console_if_own(int status, std::size_t argument_count) {
-  if (!should_wait_for_key(this_console(), status, argument_count)) return;
+void hold_console_if_own(int status, std::size_t argument_count, bool dropped) {
+  if (!should_wait_for_key(this_console(), status, argument_count, dropped)) return;
   print_error_line("Press any key to close this window.");
   const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
   // Keys pressed before the line appeared do not close the window unread.

@@ -73,17 +73,49 @@ std::string command_word(const std::string& path) {
   return "\"" + path + "\"";
 }
 
-// Refuses to replace an existing file that holds a model of another kind
-// than the one written: the usual sign of swapped arguments. The input
-// itself may be replaced, however it is named.
-std::optional<std::string> wrong_kind_of_output(const std::string& output, content_kind writing,
-                                                const std::string& input) {
+// "1 voxel", "2 voxels".
+std::string voxels_text(std::size_t count) {
+  return std::to_string(count) + (count == 1 ? " voxel" : " voxels");
+}
+
+// What becomes of an existing output.
+enum class replacing { go, refused, kept };
+
+// The status of a conversion that left an existing output as the user
+// asked, within the run; the program ends with 0 for it.
+constexpr int kept_status = -1;
+
+// Whether the existing file at `output` may be replaced by `writing`: only
+// when it is empty, the input itself, or a model of the kind written (after
+// asking, with --ask), and never when it is read-only. Says why not.
+replacing existing_output(const command_line& line, const std::string& output, content_kind writing,
+                          std::string_view written_as, std::string& refusal) {
   std::string start;
-  if (!read_file_start(output, recognised_start, start)) return std::nullopt;
+  if (names_standard_stream(output) || !read_file_start(output, recognised_start, start)) {
+    return replacing::go;
+  }
+  if (is_read_only(output)) {
+    refusal = "will not replace " + output + ": it is read-only";
+    return replacing::refused;
+  }
+  const std::string& input = line.options.input_path;
+  if (start.empty() || same_file(output, input)) return replacing::go;
   const std::optional<content_kind> held = recognise_existing(start);
-  if (!held || *held == writing || same_file(output, input)) return std::nullopt;
-  return "will not replace " + output + ": it holds " + std::string(describe(*held)) + ", not " +
-         std::string(describe(writing)) + " (are the input and output swapped?)";
+  if (held == writing) {
+    if (line.ask && !ask_yes_no(output + " exists: replace it? [y/N] ")) {
+      print_error_line("cubewright: kept " + output + " as it was");
+      return replacing::kept;
+    }
+    return replacing::go;
+  }
+  refusal = "will not replace " + output + ": it holds ";
+  if (held) {
+    refusal += std::string(describe(*held)) + ", not " + std::string(written_as) +
+               " (are the input and output swapped?)";
+  } else {
+    refusal += std::string(describe_other(start)) + ", not " + std::string(written_as);
+  }
+  return replacing::refused;
 }
 
 // The title line of the picture, what was converted and how it was placed,
@@ -98,7 +130,8 @@ std::pair<std::string, std::string> picture_title(const command_line& line) {
   return {options.input_path + " -> " + options.output_path + ": ",
           " voxels, offsets " + std::to_string(options.offset_x) + " " +
               std::to_string(options.offset_y) + " " + std::to_string(options.offset_z) +
-              ", mirrored " + (mirrored.empty() ? std::string("none") : mirrored)};
+              ", mirrored " + (mirrored.empty() ? std::string("none") : mirrored) +
+              (line.compare_path.empty() ? std::string() : ", over " + line.compare_path)};
 }
 
 // The voxels of the model to compare with, as they stand.
@@ -106,6 +139,7 @@ bool read_compared_model(const std::string& path, std::vector<cell_voxel>& cells
   input_file input;
   io_failure failure;
   if (!open_input_file(path, input, failure)) {
+    failure.what = "cannot open the model to compare";
     report(failure, path);
     return false;
   }
@@ -155,7 +189,7 @@ bool fit_input(command_line& line, std::string_view text, std::string& said) {
 // model's own output is committed by the caller only after this succeeded.
 bool write_picture(const command_line& line, const picture_bytes& png) {
   if (png.empty()) {
-    fail("cannot draw preview: " + line.preview_path + ": out of memory");
+    fail("cannot make the picture: " + line.preview_path + ": out of memory");
     return false;
   }
   io_failure failure;
@@ -173,18 +207,23 @@ bool write_picture(const command_line& line, const picture_bytes& png) {
   return true;
 }
 
-// A picture must not take the place of a model or of the conversion's output.
+// A picture must not take the place of a model, of the conversion's output
+// or of anything but a picture.
 std::optional<std::string> wrong_picture_path(const command_line& line) {
   const std::string& path = line.preview_path;
   if (path == line.options.output_path || same_file(path, line.options.output_path) ||
       same_file(path, line.options.input_path)) {
-    return "will not draw the preview into " + path + ": it is the input or the output";
+    return "will not draw the picture into " + path + ": it is the input or the output";
   }
   std::string start;
   if (!read_file_start(path, recognised_start, start)) return std::nullopt;
+  if (is_read_only(path)) return "will not replace " + path + " with a picture: it is read-only";
+  if (start.empty()) return std::nullopt;
   const std::optional<content_kind> held = recognise_existing(start);
-  if (!held) return std::nullopt;
-  return "will not replace " + path + " with a picture: it holds " + std::string(describe(*held));
+  const std::string_view other = describe_other(start);
+  if (!held && other == "a PNG picture") return std::nullopt;
+  return "will not replace " + path + " with a picture: it holds " +
+         std::string(held ? describe(*held) : other) + ", not a PNG picture";
 }
 
 // Copies bytes of a mapped input; the context is its input_file.
@@ -227,23 +266,23 @@ int report_success(const command_line& line, const conversion_result& result,
   const conversion_options& options = line.options;
   if (!fitted.empty()) print_error_line("cubewright: " + fitted);
   for (const std::string& note : result.notes) print_error_line("cubewright: " + note);
-  bool printed = true;
   if (line.format == output_format::csv) {
-    printed = print_output_line(
+    // An output whose name begins with "-" would read as an option.
+    const std::string options_end = options.output_path.rfind('-', 0) == 0 ? "-- " : "";
+    print_error_line(
         "cubewright: wrote " + options.output_path + " (" + std::to_string(result.grid_size[0]) +
         " x " + std::to_string(result.grid_size[1]) + " x " + std::to_string(result.grid_size[2]) +
-        " cells, " + std::to_string(result.voxel_count) +
-        " voxels); to convert it back to the same place: cubewright " +
+        " cells, " + voxels_text(result.voxel_count) +
+        "); to convert it back to the same place: cubewright " + options_end +
         command_word(options.output_path) + " OUT.xml " + std::to_string(result.grid_min[0]) + " " +
         std::to_string(result.grid_min[1]) + " " + std::to_string(result.grid_min[2]));
   }
-  if (line.verbose && printed) {
-    std::string said = "cubewright: wrote " + options.output_path + ": " +
-                       std::to_string(result.voxel_count) + " voxels";
+  if (line.verbose) {
+    std::string said =
+        "cubewright: wrote " + options.output_path + ": " + voxels_text(result.voxel_count);
     if (!result.bounds.empty) said += ", " + bounds_text(result.bounds);
-    printed = print_output_line(said);
+    print_error_line(said);
   }
-  if (!printed) return fail("cannot write to standard output");
   return 0;
 }
 
@@ -280,9 +319,21 @@ int convert_input(const command_line& line, const input_file& source, bool write
   if (input == content_kind::sproxel_csv && !has_grid_header(text)) {
     return fail_checked(grid_size_failure(options.input_path));
   }
-  if (const std::optional<std::string> refusal = wrong_kind_of_output(
-          options.output_path, written_kind(line.format), options.input_path)) {
-    return fail_checked(*refusal);
+  if (input == content_kind::sproxel_csv && !line.lenient && line.format == output_format::xml) {
+    if (const std::optional<std::string> fault =
+            inexact_positions(text, options, options.input_path)) {
+      return fail_checked(*fault);
+    }
+  }
+  const content_kind made = written_kind(line.format);
+  std::string not_replaced;
+  switch (existing_output(line, options.output_path, made, describe(made), not_replaced)) {
+    case replacing::go:
+      break;
+    case replacing::refused:
+      return fail_checked(not_replaced);
+    case replacing::kept:
+      return kept_status;
   }
   if (drawing) {
     if (const std::optional<std::string> refusal = wrong_picture_path(line)) {
@@ -329,6 +380,55 @@ int convert_input(const command_line& line, const input_file& source, bool write
   return report_success(line, result, fitted);
 }
 
+// Converts the one input of a command line into its output.
+int convert_file(const command_line& line, bool writer_thread) {
+  // The whole input is read before the output is opened, so an output path
+  // that names the input converts the file in place.
+  input_file input;
+  io_failure failure;
+  if (!open_input_file(line.options.input_path, input, failure)) {
+    return report(failure, line.options.input_path);
+  }
+  command_line placed = line;
+  std::string fitted;
+  if (!line.fit_path.empty() && !fit_input(placed, input.text, fitted)) {
+    close_input_file(input);
+    return 1;
+  }
+  const int status = convert_input(placed, input, writer_thread, fitted);
+  close_input_file(input);
+  return status;
+}
+
+// Converts every input of --each beside itself, each as a command line of
+// its own would, and sums up; 1 when any of them failed.
+int convert_each(const command_line& line, bool writer_thread) {
+  std::size_t converted = 0;
+  std::size_t kept = 0;
+  std::size_t failed = 0;
+  for (const std::string& input : line.inputs) {
+    command_line one = line;
+    one.each = false;
+    one.options.input_path = input;
+    one.format = each_output_format(input, line.format_given, line.format);
+    one.options.output_path = each_output_path(input, one.format);
+    const int status = convert_file(one, writer_thread);
+    if (status == 0) {
+      ++converted;
+      print_error_line("cubewright: converted " + input + " to " + one.options.output_path);
+    } else if (status == kept_status) {
+      ++kept;
+    } else {
+      ++failed;
+    }
+  }
+  std::string summary = "cubewright: " + std::to_string(converted) + " converted";
+  if (kept != 0) summary += ", " + std::to_string(kept) + " kept as they were";
+  summary += ", " + std::to_string(failed) + " failed";
+  print_error_line(summary);
+  return failed == 0 ? 0 : 1;
+}
+
 }  // namespace
 
 int run_conversion(const std::vector<std::string>& arguments) {
@@ -356,22 +456,9 @@ int run_conversion(const std::vector<std::string>& arguments, bool writer_thread
       break;
   }
 
-  // The whole input is read before the output is opened, so an output path
-  // that names the input converts the file in place.
-  input_file input;
-  io_failure failure;
-  if (!open_input_file(line.options.input_path, input, failure)) {
-    return report(failure, line.options.input_path);
-  }
-  command_line placed = line;
-  std::string fitted;
-  if (!line.fit_path.empty() && !fit_input(placed, input.text, fitted)) {
-    close_input_file(input);
-    return 1;
-  }
-  const int status = convert_input(placed, input, writer_thread, fitted);
-  close_input_file(input);
-  return status;
+  const int status =
+      line.each ? convert_each(line, writer_thread) : convert_file(line, writer_thread);
+  return status == kept_status ? 0 : status;
 }
 
 }  // namespace cubewright

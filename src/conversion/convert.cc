@@ -1,6 +1,8 @@
 #include "conversion/convert.h"
 
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "memory/large_pages.h"
@@ -11,6 +13,7 @@
 #include "sproxel_csv/csv_document.h"
 #include "sproxel_csv/export_cells.h"
 #include "sproxel_csv/sproxel_writer.h"
+#include "text/format_number.h"
 #include "vox_format/scene_grid.h"
 #include "vox_format/vox_writer.h"
 
@@ -23,6 +26,61 @@ std::string grid_size_failure(const std::string& path) {
 
 bool has_grid_header(std::string_view text) {
   return parse_grid_size(read_token_list(text)).has_value();
+}
+
+namespace {
+
+// The largest whole number a document writes exactly, whatever it is.
+constexpr double exact_limit = 999999;
+
+// Whether the document writes `value` exactly: six significant digits.
+bool written_exactly(float value) {
+  if (std::fabs(value) <= exact_limit) return true;
+  if (std::fabs(value) >= 16777216.0f) return false;  // already rounded in single precision
+  return std::strtod(format_number(value).c_str(), nullptr) == static_cast<double>(value);
+}
+
+std::string inexact_failure(const std::string& path, int axis, double reached) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.0f", reached);
+  return path + ": " + std::string(1, static_cast<char>('x' + axis)) + " positions include " +
+         text +
+         ", which a model document cannot hold exactly (it holds whole numbers from -999999 to "
+         "999999; --lenient writes them rounded)";
+}
+
+}  // namespace
+
+std::optional<std::string> inexact_positions(std::string_view text,
+                                             const model_placement& placement,
+                                             const std::string& path) {
+  // The header comes first; a few KiB hold it unless blank fields pad it.
+  token_list tokens = read_token_list(text.substr(0, 4096));
+  std::optional<grid_size> size = parse_grid_size(tokens);
+  if (!size) size = parse_grid_size(tokens = read_token_list(text));
+  if (!size) return std::nullopt;
+  const std::int64_t sizes[3] = {size->size_x, size->size_y, size->size_z};
+  const float factors[3] = {placement.axis_factor_x, placement.axis_factor_y,
+                            placement.axis_factor_z};
+  const std::int32_t offsets[3] = {placement.offset_x, placement.offset_y, placement.offset_z};
+  bool within = true;
+  for (int axis = 0; axis < 3; ++axis) {
+    const double far = static_cast<double>(offsets[axis]) +
+                       static_cast<double>(factors[axis]) * static_cast<double>(sizes[axis] - 1);
+    within = within && std::fabs(far) <= exact_limit &&
+             std::fabs(static_cast<double>(offsets[axis])) <= exact_limit;
+  }
+  if (within) return std::nullopt;
+  // Some cell of the grid would be rounded: whether a filled one is tells.
+  tokens = read_token_list(text);
+  std::optional<std::string> fault;
+  walk_cells(tokens, *size, placement, [&](const voxel_record& record) {
+    const float at[3] = {record.x, record.y, record.z};
+    for (int axis = 0; axis < 3 && !fault; ++axis) {
+      if (!written_exactly(at[axis])) fault = inexact_failure(path, axis, at[axis]);
+    }
+  });
+  return fault;
 }
 
 std::string binary_input_failure(const std::string& path) {

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -58,6 +59,16 @@ bool has_grid_header(std::string_view text);
 
 /// ...with this message.
 std::string grid_size_failure(const std::string& path);
+
+/// Why a model document cannot hold the positions of an export placed as
+/// `placement` exactly, or nothing when it can: it writes six significant
+/// digits, so a whole number beyond +-999,999 that it does not write
+/// exactly would come out rounded. Judged from the export's grid when all
+/// of it lies within those bounds, from its filled cells otherwise. For a
+/// well-formed export (it declares as many cells as it holds).
+std::optional<std::string> inexact_positions(std::string_view text,
+                                             const model_placement& placement,
+                                             const std::string& path);
 
 /// The message for an input that holds NUL bytes and is nothing the tool
 /// reads.

@@ -26,9 +26,14 @@ content_kind recognise_input_unchecked(std::string_view text);
 bool holds_nul(std::string_view text);
 
 /// What an existing file that is about to be replaced holds, judged from its
-/// start: a sproxel export (see looks_like_sproxel_export), a model document,
-/// a .vox file, or something else (nothing).
+/// start: a sproxel export (see looks_like_sproxel_export), a model document
+/// (its first element is <model>, after an optional declaration and
+/// comments), a .vox file, or something else (nothing).
 std::optional<content_kind> recognise_existing(std::string_view start);
+
+/// What a file that holds no model holds, judged from its start, for
+/// messages: "a PNG picture", "a program", "text" or "other data".
+std::string_view describe_other(std::string_view start);
 
 /// The name of a kind of content for messages: "a sproxel CSV export", ...
 std::string_view describe(content_kind kind);

@@ -31,7 +31,7 @@ const std::string small_export = "2,1,1\n#ff8000ff,#00000000\n";
 TEST(OutputFile, LinkedOutputReplacesTheFileTheLinkNames) {
   scratch_folder folder;
   write_file(folder / "in.csv", small_export);
-  write_file(folder / "model.xml", "old");
+  write_file(folder / "model.xml", cubewright_test::old_document);
   ASSERT_EQ(symlink("model.xml", (folder / "relative.xml").c_str()), 0);
   ASSERT_EQ(symlink((folder / "relative.xml").c_str(), (folder / "absolute.xml").c_str()), 0);
 

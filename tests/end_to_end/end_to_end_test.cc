@@ -1,6 +1,7 @@
 // The real executable on real files.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -53,12 +54,20 @@ TEST(EndToEnd, UsageWithFewerThanTwoArguments) {
   const std::string expected = read_file(test_data("usage.txt"));
   scratch_folder folder;
   for (const std::vector<std::string>& arguments :
-       {std::vector<std::string>{}, std::vector<std::string>{folder / "in.csv"}}) {
+       {std::vector<std::string>{}, std::vector<std::string>{"--lenient", folder / "in.csv"}}) {
     const process_result result = run(arguments);
     EXPECT_EQ(result.exit_status, 0);
     EXPECT_EQ(result.standard_output, native_document(expected));
     EXPECT_EQ(result.standard_error, "");
   }
+  // Read strictly, an input without its output is a mistake, not a request
+  // for the usage text.
+  const process_result forgotten = run({folder / "in.csv"});
+  EXPECT_EQ(forgotten.exit_status, 1);
+  EXPECT_EQ(forgotten.standard_output, "");
+  EXPECT_EQ(forgotten.standard_error,
+            native_document("cubewright: no output given for " + folder / "in.csv" +
+                            ": cubewright INPUT OUTPUT (cubewright --help shows how)\n"));
   EXPECT_EQ(folder.entry_count(), 0);
 }
 
@@ -91,10 +100,28 @@ TEST(EndToEnd, OffsetsAndMirrorSwitchesFromTheCommandLine) {
       {{"99999999999", "-99999999999"}, {2147483647, -2147483647 - 1, 0, 1, 1, 1}},
   };
   for (const auto& c : cases) {
-    std::vector<std::string> arguments = {folder / "in.csv", output};
+    std::vector<std::string> arguments = {"--lenient", folder / "in.csv", output};
     arguments.insert(arguments.end(), c.extra.begin(), c.extra.end());
     expect_quiet_success(run(arguments));
     EXPECT_EQ(read_file(output), native_document(*export_to_document(small_model, c.placement)));
+  }
+  // Read strictly, whole numbers and words that mirror give the same model;
+  // the rest is refused in one line and nothing is written.
+  for (const auto& c : {cases[0], cases[3]}) {
+    std::vector<std::string> arguments = {folder / "in.csv", folder / "strict.xml"};
+    arguments.insert(arguments.end(), c.extra.begin(), c.extra.end());
+    expect_quiet_success(run(arguments));
+    EXPECT_EQ(read_file(folder / "strict.xml"),
+              native_document(*export_to_document(small_model, c.placement)));
+  }
+  for (const auto& c : {cases[1], cases[2], cases[4]}) {
+    std::vector<std::string> arguments = {folder / "in.csv", folder / "refused.xml"};
+    arguments.insert(arguments.end(), c.extra.begin(), c.extra.end());
+    const process_result result = run(arguments);
+    EXPECT_EQ(result.exit_status, 1);
+    EXPECT_EQ(result.standard_output, "");
+    EXPECT_EQ(std::count(result.standard_error.begin(), result.standard_error.end(), '\n'), 1);
+    EXPECT_FALSE(cubewright_test::file_exists(folder / "refused.xml"));
   }
 }
 
@@ -122,7 +149,7 @@ TEST(EndToEnd, ConvertsInPlace) {
 TEST(EndToEnd, ReplacesAnExistingOutputWhole) {
   scratch_folder folder;
   write_file(folder / "in.csv", "1,1,1,#00000000");
-  write_file(folder / "out.xml", std::string(100000, 'x'));
+  write_file(folder / "out.xml", cubewright_test::old_document + std::string(100000, '\n'));
   expect_quiet_success(run({folder / "in.csv", folder / "out.xml"}));
   EXPECT_EQ(read_file(folder / "out.xml"), native_document(*export_to_document("1,1,1", {})));
 }

@@ -13,6 +13,7 @@ namespace {
 
 using cubewright_test::example;
 using cubewright_test::native_document;
+using cubewright_test::old_document;
 using cubewright_test::process_result;
 using cubewright_test::read_file;
 using cubewright_test::scratch_folder;
@@ -48,14 +49,15 @@ TEST(WayBack, ExportAndConvertBackGivesTheSameDocument) {
     const process_result exported =
         run({"--to", "csv", folder / "placed.xml", folder / "back.csv"});
     ASSERT_EQ(exported.exit_status, 0) << exported.standard_error;
+    EXPECT_EQ(exported.standard_output, "");
     EXPECT_EQ(
-        exported.standard_output.rfind(
+        exported.standard_error.rfind(
             "cubewright: wrote " + folder / "back.csv" + " (32 x 32 x 32 cells, 99 voxels); ", 0),
         0u)
-        << exported.standard_output;
+        << exported.standard_error;
 
     std::vector<std::string> back = {folder / "back.csv", folder / "again.xml"};
-    for (const std::string& offset : offsets_back(exported.standard_output)) {
+    for (const std::string& offset : offsets_back(exported.standard_error)) {
       back.push_back(offset);
     }
     ASSERT_EQ(run(back).exit_status, 0);
@@ -68,14 +70,15 @@ TEST(WayBack, VerboseSaysWhatWasWritten) {
   const process_result result =
       run({"-v", "--mirror", "x", example("rifle.csv"), folder / "out.xml"});
   EXPECT_EQ(result.exit_status, 0);
-  EXPECT_EQ(result.standard_output, native_document("cubewright: wrote " + folder / "out.xml" +
-                                                    ": 30 voxels, x -11..0 y 0..4 z 0..2\n"));
-  EXPECT_EQ(result.standard_error, "");
+  EXPECT_EQ(result.standard_error, native_document("cubewright: wrote " + folder / "out.xml" +
+                                                   ": 30 voxels, x -11..0 y 0..4 z 0..2\n"));
+  EXPECT_EQ(result.standard_output, "");
 
   const process_result exported =
       run({"-v", "--to", "csv", "--mirror", "x", example("rifle.csv"), folder / "out.csv"});
   EXPECT_EQ(exported.exit_status, 0);
-  EXPECT_EQ(exported.standard_output,
+  EXPECT_EQ(exported.standard_output, "");
+  EXPECT_EQ(exported.standard_error,
             native_document("cubewright: wrote " + folder / "out.csv" +
                             " (12 x 5 x 3 cells, 30 voxels); to convert it back to the same "
                             "place: cubewright " +
@@ -105,9 +108,33 @@ TEST(WrongKind, SwappedArgumentsNeverDestroyAnExport) {
             read_file(example("rifle.xml")).size() == 0
                 ? ""
                 : native_document(read_file(example("rifle.xml"))));
-  // Any other file is replaced as before.
-  write_file(folder / "notes.txt", "12,5\n");
-  EXPECT_EQ(run({example("rifle.csv"), folder / "notes.txt"}).exit_status, 0);
+  // Nor is anything else that is not a model of the kind written: a
+  // picture, a program, notes. An empty file is.
+  const struct {
+    const char* name;
+    std::string contents;
+    const char* held;
+  } others[] = {
+      {"notes.txt", "12,5\n", "text"},
+      {"shot.png", std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16), "a PNG picture"},
+      {"game.exe", std::string("MZ\x90\0\x03\0", 6), "a program"},
+      {"page.xml", "<!DOCTYPE html><html></html>", "text"},
+  };
+  for (const auto& other : others) {
+    write_file(folder / other.name, other.contents);
+    expect_refusal(run({example("rifle.csv"), folder / other.name}),
+                   "cubewright: will not replace " + folder / other.name + ": it holds " +
+                       other.held + ", not a model document");
+    EXPECT_EQ(read_file(folder / other.name), other.contents);
+    if (std::string(other.held) == "a PNG picture") continue;  // a picture it may replace
+    expect_refusal(
+        run({example("rifle.csv"), folder / "out.xml", "--preview", folder / other.name}),
+        "cubewright: will not replace " + folder / other.name + " with a picture: it holds " +
+            other.held + ", not a PNG picture");
+    EXPECT_EQ(read_file(folder / other.name), other.contents);
+  }
+  write_file(folder / "empty.xml", "");
+  EXPECT_EQ(run({example("rifle.csv"), folder / "empty.xml"}).exit_status, 0);
 }
 
 TEST(WrongKind, BinaryInputIsRefused) {
@@ -121,7 +148,7 @@ TEST(WrongKind, BinaryInputIsRefused) {
 
 TEST(Options, ErrorsHelpAndVersion) {
   expect_refusal(run({"--frobnicate", "a.csv", "b.xml"}),
-                 "cubewright: unknown option '--frobnicate' (put -- before");
+                 "cubewright: unknown option '--frobnicate' (cubewright --help lists them");
   expect_refusal(run({"--to", "obj", "a.csv", "b.xml"}), "cubewright: unknown format 'obj'");
 
   const process_result version = run({"--version"});
@@ -152,12 +179,12 @@ TEST(Preview, DrawsAPictureBesideTheConversion) {
 
 TEST(Preview, AFailedPictureLeavesTheModelOutputAsItWas) {
   scratch_folder folder;
-  write_file(folder / "out.xml", "the old document\n");
+  write_file(folder / "out.xml", old_document);
   const std::string picture = folder / "no such folder/p.png";
   const process_result result =
       run({"--preview", picture, example("rifle.csv"), folder / "out.xml"});
   expect_refusal(result, "cubewright: cannot create output: " + picture + ": ");
-  EXPECT_EQ(read_file(folder / "out.xml"), "the old document\n");
+  EXPECT_EQ(read_file(folder / "out.xml"), old_document);
   EXPECT_EQ(folder.entry_count(), 1);
 
   // A picture never takes the place of a model, nor of the conversion's output.
@@ -165,11 +192,11 @@ TEST(Preview, AFailedPictureLeavesTheModelOutputAsItWas) {
   expect_refusal(run({"--preview", folder / "model.csv", example("rifle.csv"), folder / "out.xml"}),
                  "cubewright: will not replace " + folder / "model.csv" + " with a picture");
   expect_refusal(run({"--preview", folder / "out.xml", example("rifle.csv"), folder / "out.xml"}),
-                 "cubewright: will not draw the preview into " + folder / "out.xml");
+                 "cubewright: will not draw the picture into " + folder / "out.xml");
   expect_refusal(run({"--preview", folder / "p.png", "--compare", folder / "missing.xml",
                       example("rifle.csv"), folder / "out.xml"}),
-                 "cubewright: cannot open input: " + folder / "missing.xml");
-  EXPECT_EQ(read_file(folder / "out.xml"), "the old document\n");
+                 "cubewright: cannot open the model to compare: " + folder / "missing.xml");
+  EXPECT_EQ(read_file(folder / "out.xml"), old_document);
   EXPECT_EQ(read_file(folder / "model.csv"), read_file(example("rifle.csv")));
 }
 
@@ -189,9 +216,13 @@ TEST(ModelDocument, SkeletonIsNeverLostSilently) {
 
   const process_result exported = run({"--to", "csv", folder / "rigged.xml", folder / "out.csv"});
   EXPECT_EQ(exported.exit_status, 0);
-  EXPECT_EQ(exported.standard_error, native_document("cubewright: " + folder / "rigged.xml" +
-                                                     ":7:3: the skeleton is left out; the export "
-                                                     "holds the voxels alone\n"));
+  EXPECT_EQ(exported.standard_error.rfind(
+                native_document("cubewright: " + folder / "rigged.xml" +
+                                ":7:3: the skeleton is left out; the export holds the voxels "
+                                "alone\ncubewright: wrote "),
+                0),
+            0u)
+      << exported.standard_error;
   EXPECT_EQ(read_file(folder / "out.csv"), "1,1,1\n#FF8000FF\n\n");
 }
 
@@ -274,14 +305,14 @@ TEST(Vox, AsTheEditorShowsThem) {
   const std::string deer = test_data("vox/bevyvoxscene_deer_v200.vox");
   const process_result result = run({"-v", deer, folder / "deer.xml"});
   EXPECT_EQ(result.exit_status, 0);
-  EXPECT_EQ(
-      result.standard_error,
+  const std::string noted =
       native_document("cubewright: " + deer +
-                      ": left out 3 further animation frames; only the first is converted\n"));
-  EXPECT_EQ(
-      result.standard_output.rfind("cubewright: wrote " + folder / "deer.xml" + ": 355 voxels", 0),
-      0u)
-      << result.standard_output;
+                      ": left out 3 further animation frames; only the first is converted\n");
+  EXPECT_EQ(result.standard_error.rfind(noted, 0), 0u) << result.standard_error;
+  EXPECT_EQ(result.standard_error.find("cubewright: wrote " + folder / "deer.xml" + ": 355 voxels"),
+            noted.size())
+      << result.standard_error;
+  EXPECT_EQ(result.standard_output, "");
 }
 
 TEST(Vox, ThereAndBackKeepsEveryVoxelInPlace) {

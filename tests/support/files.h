@@ -30,6 +30,12 @@ void make_folder(const std::string& path);
 std::string test_data(const std::string& name);
 std::string example(const std::string& name);
 
+/// An existing model document that a run may replace and a failed run must
+/// leave as it was.
+inline const std::string old_document =
+    "<model>\n<voxels>\n<voxel x=\"9\" y=\"9\" z=\"9\" r=\"0\" g=\"0\" b=\"0\" a=\"1.0\" />\n"
+    "</voxels>\n<skeleton />\n<skeletonVoxelBindings />\n</model>\n";
+
 /// A document written with LF line ends, as the tool writes it on this
 /// platform (CR LF on Windows).
 std::string native_document(const std::string& lf_text);
