@@ -3,6 +3,7 @@
 // the benchmarks.
 #pragma once
 
+#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <optional>
@@ -11,114 +12,92 @@
 
 namespace cubewright_test {
 
-inline std::string plain_quoted(const std::string& field) {
-  std::string text = "\"";
-  for (std::size_t i = 0; i < field.size() && i < 20; ++i) {
-    const auto c = static_cast<unsigned char>(field[i]);
-    if (c < 0x20 || c > 0x7E) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\x%02X", unsigned{c});
-      text += escaped;
-    } else {
-      text += static_cast<char>(c);
-    }
-  }
-  return text + (field.size() > 20 ? "\"..." : "\"");
-}
-
-/// export_fault by the plain rule: split into fields at "," and LF (a CR
-/// before LF dropped, empty fields skipped), then each field checked in turn.
+/// export_fault by the plain rule: fields split at "," and LF (a CR before
+/// LF dropped, empty ones skipped), each checked as it ends.
 inline std::optional<std::string> plain_export_fault(std::string_view text, std::string_view path) {
   if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
-  const auto at = [&](std::size_t line, std::size_t column) {
-    return std::string(path) + ":" + std::to_string(line) + ":" + std::to_string(column) +
-           ": not a sproxel CSV export: ";
-  };
-  int sides_read = 0;
   std::uint64_t sides[3] = {0, 0, 0};
+  int sides_read = 0;
   std::uint64_t cells = 0;
   std::uint64_t read = 0;
-  std::optional<std::string> fault;
   std::string field;
-  std::size_t line = 1;
-  std::size_t column = 1;
-  std::size_t field_line = 0;
-  std::size_t field_column = 0;
-  // Checks a whole field; false when it is the fault.
-  const auto check = [&]() {
-    if (sides_read < 3) {
-      std::size_t first = 0;
-      std::size_t last = field.size();
-      while (first < last && (field[first] == ' ' || field[first] == '\t')) ++first;
-      while (last > first && (field[last - 1] == ' ' || field[last - 1] == '\t')) --last;
-      bool number = first < last;
-      std::uint64_t value = 0;
-      for (std::size_t i = first; number && i < last; ++i) {
-        number = field[i] >= '0' && field[i] <= '9';
-        value = value * 10 + static_cast<std::uint64_t>(field[i] - '0');
-        if (value > 2147483647u) number = false;
+  std::size_t line = 1, column = 1, field_line = 0, field_column = 0;
+  const auto fault = [&](std::size_t at_line, std::size_t at_column, const std::string& what) {
+    return std::string(path) + ":" + std::to_string(at_line) + ":" + std::to_string(at_column) +
+           ": not a sproxel CSV export: " + what;
+  };
+  const auto found = [&] {
+    std::string quoted = "\"";
+    for (std::size_t i = 0; i < field.size() && i < 20; ++i) {
+      char escaped[8] = {field[i], 0};
+      if (field[i] < 0x20 || field[i] > 0x7E) {
+        std::snprintf(escaped, sizeof escaped, "\\x%02X",
+                      unsigned{static_cast<unsigned char>(field[i])});
       }
-      if (number && value >= 1 && sides_read == 2) {
-        // 2^64 / 2^32: the first two are below 2^31 each.
-        const std::uint64_t xy = sides[0] * sides[1];
-        number = value <= UINT64_MAX / xy;
-      }
-      if (!number || value < 1) {
-        fault = at(field_line, field_column) +
-                "the header must be three whole numbers (X,Y,Z), found " + plain_quoted(field);
-        return false;
-      }
-      sides[sides_read++] = value;
-      if (sides_read == 3) cells = sides[0] * sides[1] * sides[2];
-      return true;
+      quoted += escaped;
     }
-    if (read == cells) {
-      fault = at(field_line, field_column) + "the export holds more than its " +
-              std::to_string(cells) + " cells, found " + plain_quoted(field);
-      return false;
-    }
-    bool cell = field.size() == 9 && field[0] == '#';
-    for (std::size_t i = 1; cell && i < 9; ++i) {
-      const char c = field[i];
-      cell = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-    }
-    if (!cell) {
-      fault = at(field_line, field_column) + "a cell must be # and 8 hex digits, found " +
-              plain_quoted(field);
-      return false;
-    }
-    ++read;
-    return true;
+    return quoted + (field.size() > 20 ? "\"..." : "\"");
   };
   for (std::size_t i = 0; i <= text.size(); ++i) {
-    const bool at_end = i == text.size();
-    if (at_end || text[i] == ',' || text[i] == '\n') {
-      if (!at_end && text[i] == '\n' && !field.empty() && field.back() == '\r') field.pop_back();
-      if (!field.empty() && !check()) return fault;
-      field.clear();
-      if (at_end) break;
-      if (text[i] == '\n') {
-        ++line;
-        column = 1;
-      } else {
-        ++column;
-      }
+    if (i < text.size() && text[i] != ',' && text[i] != '\n') {
+      if (field.empty()) field_line = line, field_column = column;
+      field += text[i];
+      ++column;
       continue;
     }
-    if (field.empty()) {
-      field_line = line;
-      field_column = column;
+    if (i < text.size() && text[i] == '\n' && !field.empty() && field.back() == '\r') {
+      field.pop_back();
     }
-    field += text[i];
-    ++column;
+    if (sides_read < 3 && !field.empty()) {
+      const std::size_t first = field.find_first_not_of(" \t");
+      const std::size_t last = field.find_last_not_of(" \t");
+      const std::string digits =
+          first == std::string::npos ? "" : field.substr(first, last - first + 1);
+      std::uint64_t value = 0;
+      bool number = !digits.empty();
+      for (char c : digits) {
+        number = number && c >= '0' && c <= '9';
+        value = value > 2147483647u ? value : value * 10 + static_cast<std::uint64_t>(c - '0');
+      }
+      number = number && value >= 1 && value <= 2147483647u &&
+               (sides_read < 2 || value <= UINT64_MAX / (sides[0] * sides[1]));
+      if (!number) {
+        return fault(field_line, field_column,
+                     "the header must be three whole numbers (X,Y,Z), found " + found());
+      }
+      sides[sides_read++] = value;
+      cells = sides[0] * sides[1] * sides[2];
+    } else if (!field.empty() && read == cells) {
+      return fault(
+          field_line, field_column,
+          "the export holds more than its " + std::to_string(cells) + " cells, found " + found());
+    } else if (!field.empty()) {
+      bool cell = field.size() == 9 && field[0] == '#';
+      for (std::size_t k = 1; cell && k < 9; ++k)
+        cell = std::isxdigit(static_cast<unsigned char>(field[k])) != 0;
+      if (!cell) {
+        return fault(field_line, field_column,
+                     "a cell must be # and 8 hex digits, found " + found());
+      }
+      ++read;
+    }
+    field.clear();
+    if (i == text.size()) break;
+    if (text[i] == '\n') {
+      ++line;
+      column = 1;
+    } else {
+      ++column;
+    }
   }
   if (sides_read < 3) {
-    return at(line, column) +
-           "the header must be three whole numbers (X,Y,Z), found the end of the file";
+    return fault(line, column,
+                 "the header must be three whole numbers (X,Y,Z), found the end of the file");
   }
   if (read < cells) {
-    return at(line, column) + "the export ends after " + std::to_string(read) + " of " +
-           std::to_string(cells) + " cells (cut short?)";
+    return fault(line, column,
+                 "the export ends after " + std::to_string(read) + " of " + std::to_string(cells) +
+                     " cells (cut short?)");
   }
   return std::nullopt;
 }
