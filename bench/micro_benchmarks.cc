@@ -1,5 +1,6 @@
 // Micro-benchmarks of the conversion's hot path, on the benchmark model held
-// in memory: the field scan, the cell walk, number text, the whole
+// in memory: the field scan, the strict check of an export beside its plain
+// byte-by-byte reference, the cell walk, number text, the whole
 // document written to a sink that only counts, the document read back, the
 // preview picture of the 128-cell model: its cells read, drawn and encoded as
 // PNG, and a .vox file of every 24-bit colour, its palette reduced.
@@ -8,7 +9,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
+#include <optional>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "conversion/convert.h"
@@ -19,7 +24,9 @@
 #include "sproxel_csv/cell_walk.h"
 #include "sproxel_csv/csv_document.h"
 #include "sproxel_csv/export_cells.h"
+#include "sproxel_csv/export_check.h"
 #include "sproxel_csv/grid_size.h"
+#include "sproxel_csv/plain_export_check.h"
 #include "sproxel_csv/token_list.h"
 #include "text/format_number.h"
 #include "vox_format/vox_writer.h"
@@ -45,6 +52,47 @@ void token_scan(benchmark::State& state) {
   state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(text.size()));
 }
 BENCHMARK(token_scan);
+
+// The benchmark model of `cells_a_side` cells a side, made once, with CR LF line
+// ends when `crlf`.
+const std::string& model_text_of(std::int64_t cells_a_side, bool crlf) {
+  static std::map<std::pair<std::int64_t, bool>, std::string> texts;
+  std::string& text = texts[{cells_a_side, crlf}];
+  if (text.empty()) {
+    const std::string lf = cubewright_bench::model_text(static_cast<int>(cells_a_side));
+    if (!crlf) {
+      text = lf;
+    } else {
+      for (char c : lf) text += c == '\n' ? "\r\n" : std::string_view(&c, 1);
+    }
+  }
+  return text;
+}
+
+// The check before a conversion, over a whole export; the arguments are the
+// model's side and whether its lines end in CR LF.
+template <typename Check>
+void check_export(benchmark::State& state, Check check) {
+  const std::string& text = model_text_of(state.range(0), state.range(1) != 0);
+  for (auto _ : state) {
+    const std::optional<std::string> fault = check(text, "model.csv");
+    if (fault) state.SkipWithError(fault->c_str());
+    benchmark::DoNotOptimize(fault);
+  }
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(text.size()));
+}
+
+void export_check(benchmark::State& state) { check_export(state, export_fault); }
+BENCHMARK(export_check)
+    ->Args({128, 0})
+    ->Args({256, 0})
+    ->Args({128, 1})
+    ->Unit(benchmark::kMillisecond);
+
+void plain_export_check(benchmark::State& state) {
+  check_export(state, cubewright_test::plain_export_fault);
+}
+BENCHMARK(plain_export_check)->Args({128, 0})->Args({256, 0})->Unit(benchmark::kMillisecond);
 
 void cell_walk(benchmark::State& state) {
   const std::string& text = model(side);
