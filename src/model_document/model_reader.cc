@@ -179,6 +179,19 @@ std::string quoted(std::string_view name) {
   return text + "'";
 }
 
+// An attribute value for a message: in double quotes, at most 40 bytes cut
+// at a character boundary, its tabs and line ends shown as spaces.
+std::string shown_value(std::string_view raw) {
+  std::string text = "\"";
+  std::size_t cut = raw.size();
+  if (cut > 40) {
+    cut = 40;
+    while (cut > 0 && is_continuation(byte_at(raw, cut))) --cut;
+  }
+  for (const char c : raw.substr(0, cut)) text += c == '\t' || c == '\n' || c == '\r' ? ' ' : c;
+  return text + (cut < raw.size() ? "...\"" : "\"");
+}
+
 // Two simple passes, so that the common documents without CR take one that
 // the compiler can vectorise.
 std::size_t count_line_ends(std::string_view text, std::size_t from, std::size_t to) {
@@ -646,6 +659,11 @@ bool read_voxel(model_reader& reader, std::size_t tag, voxel_record& voxel) {
     if (status == number_status::not_a_number) {
       return fail(reader, at, read_failure::not_a_model,
                   std::string("the '") + names[k] + "' attribute is not a number");
+    }
+    if (status == number_status::not_finite) {
+      return fail(reader, at, read_failure::not_a_model,
+                  std::string("the '") + names[k] +
+                      "' attribute is not a finite number: " + shown_value(found[k]->value));
     }
     return fail(reader, at, read_failure::over_limit,
                 std::string("the '") + names[k] + "' attribute is too long to read as a number");

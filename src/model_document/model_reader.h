@@ -24,7 +24,7 @@ enum class read_failure {
   not_supported,    ///< well-formed perhaps, but a document type declaration or
                     ///< an encoding other than UTF-8 (or its subset US-ASCII)
   not_a_model,      ///< a root other than `model`, a voxel attribute missing or
-                    ///< not a number
+                    ///< not a number a float holds (nan, inf, 1e400, 3.5e38)
   over_limit,       ///< a limit below was passed
 };
 
@@ -100,7 +100,7 @@ enum class read_step { voxel, end, error };
 /// child of a `voxels` child of the `model` root, in document order. Its
 /// x, y, z, r, g and b attributes (required; others ignored) are each read
 /// as (float)strtod of the normalised, decoded value (model_document/
-/// attribute_number.h). `end` only once the whole document is checked;
+/// attribute_number.h), which must be finite. `end` only once the whole document is checked;
 /// after `error`, read_error says why, and every later call gives `error`
 /// again. Everything before a returned voxel is well-formed, nothing after it
 /// has been looked at yet.
