@@ -1129,6 +1129,14 @@ skeleton_content skeleton_in(const model_reader& reader) {
 
 const left_out_content& left_out_in(const model_reader& reader) { return reader.left_out; }
 
+bool holds_skeleton(std::string_view document) {
+  model_reader reader = open_model_reader(document);
+  voxel_record voxel;
+  read_step step = read_step::voxel;
+  while (step == read_step::voxel) step = next_voxel(reader, voxel);
+  return step == read_step::end && skeleton_in(reader).present;
+}
+
 bool looks_like_model_document(std::string_view text) {
   if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
   std::size_t i = 0;

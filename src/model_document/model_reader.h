@@ -166,6 +166,10 @@ skeleton_content skeleton_in(const model_reader& reader);
 /// voxel line reader counts nothing: the lines it takes hold none of it.
 const left_out_content& left_out_in(const model_reader& reader);
 
+/// Whether `document` reads to its end (the reader gives `end`) and then
+/// has skeleton content (skeleton_in); false for one that cannot be read.
+bool holds_skeleton(std::string_view document);
+
 /// True when the first character after an optional UTF-8 byte-order mark and
 /// XML white space is '<': cheap, for telling the document from other inputs.
 bool looks_like_model_document(std::string_view text);

@@ -264,6 +264,36 @@ TEST(ModelReader, ReportsTheFirstSkeletonContentOnly) {
   EXPECT_EQ(bindings.skeleton.column, 1u);
 }
 
+TEST(HoldsSkeleton, TellsAReadableDocumentWithSkeletonContent) {
+  const std::string voxel = plain_voxel;
+  std::string written;
+  for (int k = 0; k < 2000; ++k)
+    written += std::string(R"(<voxel x="1" y="2" z="3" r="0.5" g="0.25" b="0" a="1.0" />)") + "\n";
+  const struct {
+    std::string document;
+    bool holds;
+  } cases[] = {
+      {"<model><voxels>" + voxel + "</voxels><skeleton><bone/></skeleton></model>", true},
+      {"<model><skeleton/><skeletonVoxelBindings>7</skeletonVoxelBindings></model>", true},
+      // After thousands of voxels the fast paths read.
+      {in_model(written) + "<!---->", false},
+      {"<model>\n<voxels>\n" + written + "</voxels>\n<skeleton>\n<bone/></skeleton>\n</model>\n",
+       true},
+      {"<model><skeleton> <!-- bone --> </skeleton><skeletonVoxelBindings/></model>", false},
+      {"<model><voxels><skeleton>bone</skeleton></voxels></model>", false},
+      // Documents that cannot be read, whatever they hold before the fault.
+      {"<model><skeleton><bone/></skeleton>", false},
+      {"<model><skeleton><bone/></skeleton></model><model/>", false},
+      {"<model><voxels><voxel x='nan' y='0' z='0' r='0' g='0' b='0'/></voxels>"
+       "<skeleton><bone/></skeleton></model>",
+       false},
+      {"<voxels><skeleton><bone/></skeleton></voxels>", false},
+      {"", false},
+      {"3,3,3\n", false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(holds_skeleton(c.document), c.holds) << c.document;
+}
+
 TEST(ModelReader, KeepsGivingTheSameAnswerAfterTheLastOne) {
   voxel_record voxel;
   model_reader ended = open_model_reader("<model/>");
