@@ -98,6 +98,7 @@ document_input document_of(const conversion_request& request) {
   input.placement = request.placement;
   input.path = &request.input_path;
   input.skeleton_refused = request.format == output_format::xml;
+  input.left_out_noted = request.format == output_format::xml;
   return input;
 }
 

@@ -1,5 +1,7 @@
 #include "model_document/attribute_number.h"
 
+#include <cfloat>
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -10,6 +12,10 @@ namespace {
 constexpr double exact_powers_of_ten[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                           1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
                                           1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+// The largest number of the fast path, so none of its numbers needs the
+// finiteness check.
+static_assert(9007199254740992.0 * 1e22 < FLT_MAX, "the fast path's numbers are finite floats");
 
 bool is_blank(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
@@ -105,7 +111,7 @@ number_status read_number(std::string_view text, float& value) {
   const double read = std::strtod(copy, &rest);
   if (rest == copy || rest != copy + number.size()) return number_status::not_a_number;
   value = static_cast<float>(read);
-  return number_status::ok;
+  return std::isfinite(value) ? number_status::ok : number_status::not_finite;
 }
 
 }  // namespace cubewright

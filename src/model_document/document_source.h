@@ -2,6 +2,7 @@
 // ahead in pieces by two.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -32,7 +33,38 @@ struct document_input {
   bool skeleton_refused = false;      // a skeleton fails the reading (a document
                                       // cannot write it back); else it is
                                       // left out with a note
+  bool left_out_noted = false;        // the model becomes a document: a note
+                                      // says what it leaves out (left_out_note)
 };
+
+/// "PATH: the new document leaves out ...: 3 voxels' a other than 1.0
+/// (written as 1.0), 2 other attributes (such as "id"), 1 comment", naming
+/// only what there is; "" when there is nothing.
+inline std::string left_out_note(const std::string& path, const left_out_content& left_out) {
+  if (!left_out.any()) return "";
+  std::string note = path + ": the new document leaves out what the game's documents do not hold:";
+  const char* separator = " ";
+  const auto add = [&](std::size_t count, std::string_view one, std::string_view many) {
+    if (count == 0) return;
+    note += separator + std::to_string(count) + " ";
+    note += count == 1 ? one : many;
+    separator = ", ";
+  };
+  add(left_out.alpha_not_one, "voxel's a other than 1.0 (written as 1.0)",
+      "voxels' a other than 1.0 (written as 1.0)");
+  // The name, at most 40 bytes of it cut at a character boundary.
+  const std::string_view name = left_out.first_other;
+  std::size_t cut = std::min<std::size_t>(name.size(), 40);
+  while (cut < name.size() && cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80)
+    --cut;
+  const std::string shown =
+      "\"" + std::string(name.substr(0, cut)) + (cut < name.size() ? "...\"" : "\"");
+  add(left_out.other_attributes, "other attribute (" + shown + ")",
+      "other attributes (such as " + shown + ")");
+  add(left_out.comments, "comment", "comments");
+  add(left_out.processing_instructions, "processing instruction", "processing instructions");
+  return note;
+}
 
 /// Never hands over: the whole document on one thread.
 struct no_handover {
@@ -44,7 +76,8 @@ struct no_handover {
 /// may move the reader on past voxels it has consumed itself, or return
 /// false to stop. False when the document could not be read
 /// (`result.failure` says why) or either of them stopped. A skeleton is
-/// refused or left out with a note, as `input` says.
+/// refused or left out with a note, as `input` says; so is the note on what
+/// a document leaves out added.
 template <typename Consume, typename HandOver = no_handover>
 bool for_each_document_voxel(const document_input& input, source_report& result, Consume& consume,
                              HandOver hand_over = HandOver()) {
@@ -64,16 +97,19 @@ bool for_each_document_voxel(const document_input& input, source_report& result,
     if (!hand_over(reader)) return false;
   }
   const skeleton_content skeleton = skeleton_in(reader);
-  if (!skeleton.present) return true;
-  const std::string where =
-      *input.path + ":" + std::to_string(skeleton.line) + ":" + std::to_string(skeleton.column);
-  if (input.skeleton_refused) {
-    result.failure = "cannot convert: " + where +
-                     ": the model has a skeleton, which cubewright cannot write back; "
-                     "--to csv or --to vox exports the voxels alone";
-    return false;
+  if (skeleton.present) {
+    const std::string where =
+        *input.path + ":" + std::to_string(skeleton.line) + ":" + std::to_string(skeleton.column);
+    if (input.skeleton_refused) {
+      result.failure = "cannot convert: " + where +
+                       ": the model has a skeleton, which cubewright cannot write back; "
+                       "--to csv or --to vox exports the voxels alone";
+      return false;
+    }
+    result.notes.push_back(where + ": the skeleton is left out; the export holds the voxels alone");
   }
-  result.notes.push_back(where + ": the skeleton is left out; the export holds the voxels alone");
+  if (input.left_out_noted && left_out_in(reader).any())
+    result.notes.push_back(left_out_note(*input.path, left_out_in(reader)));
   return true;
 }
 

@@ -179,6 +179,19 @@ std::string quoted(std::string_view name) {
   return text + "'";
 }
 
+// An attribute value for a message: in double quotes, at most 40 bytes cut
+// at a character boundary, its tabs and line ends shown as spaces.
+std::string shown_value(std::string_view raw) {
+  std::string text = "\"";
+  std::size_t cut = raw.size();
+  if (cut > 40) {
+    cut = 40;
+    while (cut > 0 && is_continuation(byte_at(raw, cut))) --cut;
+  }
+  for (const char c : raw.substr(0, cut)) text += c == '\t' || c == '\n' || c == '\r' ? ' ' : c;
+  return text + (cut < raw.size() ? "...\"" : "\"");
+}
+
 // Two simple passes, so that the common documents without CR take one that
 // the compiler can vectorise.
 std::size_t count_line_ends(std::string_view text, std::size_t from, std::size_t to) {
@@ -366,6 +379,7 @@ bool read_comment(model_reader& reader, std::size_t tag) {
     if (text[i] == '-' && starts_at(text, i, "--")) {
       if (!starts_at(text, i, "-->")) return malformed(reader, i, "'--' inside a comment");
       reader.position = i + 3;
+      ++reader.left_out.comments;
       return true;
     }
     const std::size_t length = check_char(reader, i);
@@ -456,6 +470,7 @@ bool read_processing_instruction(model_reader& reader, std::size_t tag) {
                      target == "xml" ? "xml declaration not at the start of the document"
                                      : "reserved processing instruction target");
   }
+  ++reader.left_out.processing_instructions;
   if (starts_at(text, i, "?>")) {
     reader.position = i + 2;
     return true;
@@ -606,11 +621,24 @@ number_status read_value(const model_reader& reader, const model_reader::attribu
   return read_number(std::string_view(decoded.data(), used), value);
 }
 
+void note_other_attribute(left_out_content& left_out, std::string_view name) {
+  if (left_out.other_attributes++ == 0) left_out.first_other = name;
+}
+
+// Whether a voxel's `a` is the number the written document gives every voxel.
+bool is_alpha_one(const model_reader& reader, const model_reader::attribute& a) {
+  float value = 0;
+  return read_value(reader, a, value) == number_status::ok && value == 1.0f;
+}
+
 bool read_voxel(model_reader& reader, std::size_t tag, voxel_record& voxel) {
   static constexpr char names[] = {'x', 'y', 'z', 'r', 'g', 'b'};
   const model_reader::attribute* found[6] = {};
   for (const model_reader::attribute& a : reader.attributes) {
-    if (a.name.size() != 1) continue;
+    if (a.name.size() != 1) {
+      note_other_attribute(reader.left_out, a.name);
+      continue;
+    }
     switch (a.name[0]) {
       case 'x':
         found[0] = &a;
@@ -630,7 +658,11 @@ bool read_voxel(model_reader& reader, std::size_t tag, voxel_record& voxel) {
       case 'b':
         found[5] = &a;
         break;
+      case 'a':
+        if (!is_alpha_one(reader, a)) ++reader.left_out.alpha_not_one;
+        break;
       default:
+        note_other_attribute(reader.left_out, a.name);
         break;
     }
   }
@@ -646,6 +678,11 @@ bool read_voxel(model_reader& reader, std::size_t tag, voxel_record& voxel) {
     if (status == number_status::not_a_number) {
       return fail(reader, at, read_failure::not_a_model,
                   std::string("the '") + names[k] + "' attribute is not a number");
+    }
+    if (status == number_status::not_finite) {
+      return fail(reader, at, read_failure::not_a_model,
+                  std::string("the '") + names[k] +
+                      "' attribute is not a finite number: " + shown_value(found[k]->value));
     }
     return fail(reader, at, read_failure::over_limit,
                 std::string("the '") + names[k] + "' attribute is too long to read as a number");
@@ -689,6 +726,10 @@ plain_voxel read_plain_voxel(model_reader& reader, std::size_t tag, voxel_record
                                    (1u << ('r' - 'a')) | (1u << ('g' - 'a')) | (1u << ('b' - 'a'));
   std::uint32_t seen = 0;
   bool empty = false;
+  // What it leaves out, kept until the element is read.
+  bool alpha_not_one = false;
+  std::size_t others = 0;
+  std::size_t first_other = 0;
   for (;;) {
     const std::size_t space = skip_space(text, i);
     if (i + 1 >= size) return plain_voxel::not_plain;
@@ -707,6 +748,7 @@ plain_voxel read_plain_voxel(model_reader& reader, std::size_t tag, voxel_record
     const std::uint32_t bit = 1u << (c - 'a');
     if ((seen & bit) != 0) return plain_voxel::not_plain;
     seen |= bit;
+    const std::size_t name_at = i;
     i += 2;
     if (i >= size || (text[i] != '"' && text[i] != '\'')) return plain_voxel::not_plain;
     const char quote = text[i++];
@@ -717,15 +759,31 @@ plain_voxel read_plain_voxel(model_reader& reader, std::size_t tag, voxel_record
       if (!read_decimal_prefix(p, text.data() + size, read)) return plain_voxel::not_plain;
       *value = static_cast<float>(read);
       i = static_cast<std::size_t>(p - text.data());
+      if (i == size || text[i] != quote) return plain_voxel::not_plain;
     } else {
+      const std::size_t value_at = i;
       while (i < size && (byte_classes[byte_at(text, i)] & value_plain) != 0) ++i;
+      if (i == size || text[i] != quote) return plain_voxel::not_plain;
+      // Nothing to decode in the value: it is as the general path reads it.
+      const std::string_view raw = text.substr(value_at, i - value_at);
+      float alpha = 0;
+      if (c != 'a') {
+        if (others++ == 0) first_other = name_at;
+      } else if (raw != "1.0") {
+        alpha_not_one = read_number(raw, alpha) != number_status::ok || alpha != 1.0f;
+      }
     }
-    if (i == size || text[i] != quote) return plain_voxel::not_plain;
     ++i;
   }
   if ((seen & wanted) != wanted) return plain_voxel::not_plain;
   if (!empty) reader.open_elements.push_back(text.substr(tag + 1, 5));
   reader.position = i;
+  left_out_content& left_out = reader.left_out;
+  left_out.alpha_not_one += alpha_not_one ? 1 : 0;
+  if (others != 0) {
+    if (left_out.other_attributes == 0) left_out.first_other = text.substr(first_other, 1);
+    left_out.other_attributes += others;
+  }
   return plain_voxel::read;
 }
 
@@ -901,6 +959,11 @@ bool handle_start_tag(model_reader& reader, std::size_t tag, bool& counted) {
   bool empty = false;
   if (!read_start_tag(reader, tag, name, empty)) return false;
   const std::size_t depth = reader.open_elements.size();
+  const context child = depth == 1 ? context_of(name) : context::other;
+  if (depth == 0 || child != context::other) {
+    for (const model_reader::attribute& a : reader.attributes)
+      note_other_attribute(reader.left_out, a.name);
+  }
   if (reader.at == stage::before_root) {
     if (name != "model") {
       return fail(reader, tag, read_failure::not_a_model,
@@ -917,7 +980,7 @@ bool handle_start_tag(model_reader& reader, std::size_t tag, bool& counted) {
   if (empty) return true;
   if (depth == max_element_depth)
     return fail(reader, tag, read_failure::over_limit, "elements nested too deeply");
-  if (depth == 1) reader.root_child = context_of(name);
+  if (depth == 1) reader.root_child = child;
   reader.open_elements.push_back(name);
   return true;
 }
@@ -1062,6 +1125,16 @@ skeleton_content skeleton_in(const model_reader& reader) {
     locate(reader, reader.skeleton_offset, content.line, content.column);
   }
   return content;
+}
+
+const left_out_content& left_out_in(const model_reader& reader) { return reader.left_out; }
+
+bool holds_skeleton(std::string_view document) {
+  model_reader reader = open_model_reader(document);
+  voxel_record voxel;
+  read_step step = read_step::voxel;
+  while (step == read_step::voxel) step = next_voxel(reader, voxel);
+  return step == read_step::end && skeleton_in(reader).present;
 }
 
 bool looks_like_model_document(std::string_view text) {

@@ -24,7 +24,7 @@ enum class read_failure {
   not_supported,    ///< well-formed perhaps, but a document type declaration or
                     ///< an encoding other than UTF-8 (or its subset US-ASCII)
   not_a_model,      ///< a root other than `model`, a voxel attribute missing or
-                    ///< not a number
+                    ///< not a number a float holds (nan, inf, 1e400, 3.5e38)
   over_limit,       ///< a limit below was passed
 };
 
@@ -45,6 +45,24 @@ struct skeleton_content {
   bool present = false;
   std::size_t line = 0;
   std::size_t column = 0;
+};
+
+/// What the reader passed that the game's documents do not hold, and so a
+/// document written from the model leaves out, counted up to where it is.
+struct left_out_content {
+  std::size_t alpha_not_one = 0;     ///< voxels whose `a` is not the number 1.0
+  std::size_t other_attributes = 0;  ///< on a voxel, any but x y z r g b a; on
+                                     ///< the root, or on its `voxels`,
+                                     ///< `skeleton` or `skeletonVoxelBindings`
+                                     ///< children, any
+  std::string_view first_other;      ///< the first of those attributes' name
+  std::size_t comments = 0;
+  std::size_t processing_instructions = 0;  ///< not counting the xml declaration
+
+  bool any() const {
+    return alpha_not_one != 0 || other_attributes != 0 || comments != 0 ||
+           processing_instructions != 0;
+  }
 };
 
 /// Limits that keep memory independent of the document's size.
@@ -85,6 +103,7 @@ struct model_reader {
     float value = 0;
   };
   std::vector<read_colour> read_colours;
+  left_out_content left_out;
   mutable std::size_t counted_offset = 0;  ///< counted_line is the line of this offset
   mutable std::size_t counted_line = 1;
   model_read_error error;
@@ -100,8 +119,9 @@ enum class read_step { voxel, end, error };
 /// child of a `voxels` child of the `model` root, in document order. Its
 /// x, y, z, r, g and b attributes (required; others ignored) are each read
 /// as (float)strtod of the normalised, decoded value (model_document/
-/// attribute_number.h). `end` only once the whole document is checked;
-/// after `error`, read_error says why, and every later call gives `error`
+/// attribute_number.h), which must be finite. `end` only once the whole
+/// document is checked; after `error`, read_error says why, and every later
+/// call gives `error`
 /// again. Everything before a returned voxel is well-formed, nothing after it
 /// has been looked at yet.
 read_step next_voxel(model_reader& reader, voxel_record& voxel);
@@ -141,6 +161,14 @@ const model_read_error& read_error(const model_reader& reader);
 
 /// Meaningful after next_voxel gave `end`.
 skeleton_content skeleton_in(const model_reader& reader);
+
+/// What `reader` has passed so far; all of the document's after `end`. A
+/// voxel line reader counts nothing: the lines it takes hold none of it.
+const left_out_content& left_out_in(const model_reader& reader);
+
+/// Whether `document` reads to its end (the reader gives `end`) and then
+/// has skeleton content (skeleton_in); false for one that cannot be read.
+bool holds_skeleton(std::string_view document);
 
 /// True when the first character after an optional UTF-8 byte-order mark and
 /// XML white space is '<': cheap, for telling the document from other inputs.

@@ -3,6 +3,7 @@
 #include <expat.h>
 
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -75,6 +76,9 @@ void XMLCALL on_start(void* data, const XML_Char* name, const XML_Char** attribu
       while (is_blank(*rest)) ++rest;
       if (end == value || *rest != '\0') return stop(state, std::string("not a number: ") + value);
       *values[k] = static_cast<float>(read);
+      // A model has no place for nan or inf, nor for a number no float holds.
+      if (!std::isfinite(*values[k]))
+        return stop(state, std::string("not a finite number: ") + value);
     }
     state.out->voxels.push_back(voxel);
   }

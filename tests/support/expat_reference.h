@@ -18,10 +18,11 @@ struct agreement_counts {
 };
 
 /// Reads `document` with expat (voxels from its start-element callbacks, the
-/// same attribute rules as the reader, strtod for numbers) and with the pull
-/// reader, and returns "" when they agree: expat finds it well-formed exactly
-/// when the reader reports no well-formedness error, both stop at the same
-/// kind of content fault, and both give the same voxels bit for bit.
+/// same attribute rules as the reader, strtod for numbers, which must be
+/// finite as floats) and with the pull reader, and returns "" when they
+/// agree: expat finds it well-formed exactly when the reader reports no
+/// well-formedness error, both stop at the same kind of content fault, and
+/// both give the same voxels bit for bit.
 /// Excused: what the reader refuses by design (a document type declaration,
 /// an encoding other than UTF-8, a limit), input that expat takes for UTF-16,
 /// and names whose only fault for expat is a non-ASCII character, which expat
