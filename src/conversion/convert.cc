@@ -295,9 +295,8 @@ conversion_result write_document(const conversion_request& request, output_sink 
     model_cells cells;
     if (!read_vox_cells(request, result, cells)) return result;
     if (!cells.sparse && request.plan.in_pieces && !request.count) {
-      result.sink_failed = !write_grid_document_in_pieces(cells.grid, request.placement,
-                                                          request.line_end, sink,
-                                                          request.plan.piece_threads);
+      result.sink_failed = !write_grid_document_in_pieces(
+          cells.grid, request.placement, request.line_end, sink, request.plan.piece_threads);
       result.ok = !result.sink_failed;
       return result;
     }

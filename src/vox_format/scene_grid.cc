@@ -63,9 +63,7 @@ class scene_box final : public vox_scene_visitor {
 class scene_voxels final : public vox_scene_visitor {
  public:
   explicit scene_voxels(std::vector<cell_voxel>& voxels) : voxels_(voxels) {}
-  void start(std::uint64_t placed) override {
-    voxels_.reserve(static_cast<std::size_t>(placed));
-  }
+  void start(std::uint64_t placed) override { voxels_.reserve(static_cast<std::size_t>(placed)); }
   void place(const vox_model_placement& placed) override {
     visit_placed_voxels(placed, [this](const cell_voxel& voxel) { voxels_.push_back(voxel); });
   }

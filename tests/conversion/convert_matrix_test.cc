@@ -432,8 +432,8 @@ std::string dictionary(const std::vector<std::pair<std::string, std::string>>& e
 }
 std::string transform(std::uint32_t id, std::uint32_t child,
                       const std::vector<std::pair<std::string, std::string>>& frame) {
-  return chunk("nTRN", u32(id) + dictionary({}) + u32(child) + u32(0xffffffffu) +
-                           u32(0xffffffffu) + u32(1) + dictionary(frame));
+  return chunk("nTRN", u32(id) + dictionary({}) + u32(child) + u32(0xffffffffu) + u32(0xffffffffu) +
+                           u32(1) + dictionary(frame));
 }
 
 // A random scene: models of random records (some on one cell, colour 0

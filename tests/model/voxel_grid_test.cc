@@ -55,17 +55,16 @@ TEST(VoxelGrid, SortingGivesTheGridsWalkWithTheLaterVoxelOnEachCell) {
     const int count = static_cast<int>(random() % 300);
     for (int i = 0; i < count; ++i) {
       voxels.push_back({low + static_cast<std::int32_t>(random() % 7),
-                        static_cast<std::int32_t>(-std::int64_t{low} - 1 - static_cast<std::int64_t>(random() % 5)),
-                        static_cast<std::int32_t>(random() % 6) - 3,
-                        static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(i >> 8),
-                        static_cast<std::uint8_t>(random())});
+                        static_cast<std::int32_t>(-std::int64_t{low} - 1 -
+                                                  static_cast<std::int64_t>(random() % 5)),
+                        static_cast<std::int32_t>(random() % 6) - 3, static_cast<std::uint8_t>(i),
+                        static_cast<std::uint8_t>(i >> 8), static_cast<std::uint8_t>(random())});
     }
     voxel_grid grid;
     ASSERT_TRUE(make_voxel_grid(voxels, grid));
     std::vector<std::tuple<int, int, int, int, int, int>> walked;
-    for_each_voxel_in_walk_order(grid, [&](const cell_voxel& v) {
-      walked.emplace_back(v.x, v.y, v.z, v.r, v.g, v.b);
-    });
+    for_each_voxel_in_walk_order(
+        grid, [&](const cell_voxel& v) { walked.emplace_back(v.x, v.y, v.z, v.r, v.g, v.b); });
     sort_into_walk_order(voxels);
     std::vector<std::tuple<int, int, int, int, int, int>> sorted;
     for (const cell_voxel& v : voxels) sorted.emplace_back(v.x, v.y, v.z, v.r, v.g, v.b);
