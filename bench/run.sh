@@ -13,6 +13,14 @@
 #   plain baseline                   bench/plain_convert, against the first
 #                                    row's floor
 #
+# and, once after the sides, two rows of .vox scenes (bench/generate_scene):
+#
+#   sparse .vox scene -> document    64 models of 16^3, full, spread over a
+#                                    cube of 4,096 cells a side (2^36 cells)
+#   rotated .vox scene -> document   64 models of 64^3, a quarter filled, side
+#                                    by side in 8 x 8, each turned by one of
+#                                    the 24 rotations
+#
 # A direction whose command fails (a build without it) shows "n/a" and says
 # why below the table; only a disagreement between cubewright and the plain
 # baseline fails the script. Times are the median wall time over RUNS runs
@@ -34,6 +42,8 @@
 #                                    CSV -> document time
 #   plain baseline                   at 128 cells a side, cubewright at least
 #                                    20x faster
+#   sparse .vox scene -> document    peak memory at most the input + 16 MiB
+#   rotated .vox scene -> document   at most 2x its floor
 #
 #   bench/run.sh [SIDE...]     cells a side, 128 unless given
 #
@@ -248,3 +258,67 @@ if [ ${#sides[@]} -gt 1 ]; then
       }
     }'
 fi
+
+# The scenes: each converted once, the sparse one also there and back
+# through --to vox, which must give the same document again.
+notes=()
+sparse=$work/scene-sparse.vox
+rotated=$work/scene-rotated.vox
+"$build/bench/generate_scene" 4 4 4 16 1360 100 0 "$sparse"
+"$build/bench/generate_scene" 8 1 8 64 64 25 1 "$rotated"
+keys=()
+timed=()
+for scene in sparse rotated; do
+  vox=$work/scene-$scene.vox
+  made=$work/scene-$scene.xml
+  if try_direction "$scene .vox scene -> document" "$made" "$cubewright" "$vox" "$made"; then
+    add "$scene" "--remove=$work/timed-$scene.xml" "$cubewright" "$vox" "$work/timed-$scene.xml"
+    add "${scene}_floor" "--remove=$work/timed-$scene-floor.xml" "${floor_command[@]}" "$vox" \
+      "$made" "$work/timed-$scene-floor.xml"
+  fi
+done
+if [ -s "$work/scene-sparse.xml" ]; then
+  "$cubewright" --to vox "$work/scene-sparse.xml" "$work/scene-back.vox" >/dev/null
+  "$cubewright" "$work/scene-back.vox" "$work/scene-back.xml"
+  if ! cmp -s "$work/scene-sparse.xml" "$work/scene-back.xml"; then
+    echo "bench: the sparse scene's document changed on its way through --to vox" >&2
+    exit 1
+  fi
+  rm -f "$work/scene-back.vox" "$work/scene-back.xml"
+fi
+if [ ${#keys[@]} -ne 0 ]; then
+  mapfile -t results < <("$build/bench/measure_runs" "$runs" "${timed[@]}")
+  rm -f "$work"/timed-*
+  measured=$(for i in "${!keys[@]}"; do echo "${keys[$i]} ${results[$i]}"; done)
+  echo
+  echo "Scenes: sparse $(wc -c <"$sparse") bytes of .vox," \
+    "$(($(wc -l <"$work/scene-sparse.xml") - 6)) voxels;" \
+    "rotated $(wc -c <"$rotated") bytes, $(($(wc -l <"$work/scene-rotated.xml") - 6)) voxels."
+  echo
+  awk -v sparse_bytes="$(wc -c <"$sparse")" '
+    { t[$1] = $2 * 1000; m[$1] = $3 / 1024; have[$1] = 1 }
+    function cell(key, label, verdict) {
+      if (!have[key]) {
+        printf "| %-36s | %9s | %10s | %8s | %12s | %-34s |\n", label, "n/a", "n/a", "n/a", "n/a", ""
+        return
+      }
+      printf "| %-36s | %9.1f | %10.1f | %7.2fx | %12.1f | %-34s |\n", label, t[key], \
+        t[key "_floor"], t[key] / t[key "_floor"], m[key], verdict
+    }
+    END {
+      printf "| %-36s | %9s | %10s | %8s | %12s | %-34s |\n", "direction", "time (ms)", \
+        "floor (ms)", "vs floor", "memory (MiB)", "target"
+      printf "|%s|%s:|%s:|%s:|%s:|%s|\n", "--------------------------------------", "----------", \
+        "-----------", "---------", "-------------", "------------------------------------"
+      input = sparse_bytes / 1048576
+      cell("sparse", "sparse .vox scene -> document", \
+        "at most input + 16 MiB: " (m["sparse"] - input <= 16 ? "met" : "MISSED"))
+      cell("rotated", "rotated .vox scene -> document", \
+        "at most 2x the floor: " (t["rotated"] <= 2 * t["rotated_floor"] ? "met" : "MISSED"))
+      if (have["sparse"]) {
+        printf "\nThe sparse scene peaks at %.1f MiB: the input, %.1f MiB, %+.1f MiB.\n", \
+          m["sparse"], input, m["sparse"] - input
+      }
+    }' <<<"$measured"
+fi
+for note in "${notes[@]}"; do echo "$note"; done

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 namespace cubewright::tuning {
 
@@ -39,5 +40,12 @@ inline constexpr std::size_t read_ahead_copy_bytes = std::size_t{1} << 16;
 
 /// The smallest .vox grid whose cells two threads fault in and fill.
 inline constexpr std::size_t min_two_filling_grid_bytes = std::size_t{8} << 20;
+
+/// A .vox scene or a model to be written as .vox is put in a dense grid
+/// when its box holds at most this many cells...
+inline constexpr std::uint64_t dense_slack_cells = std::uint64_t{1} << 20;
+/// ...or at most this many cells a voxel beyond them; otherwise its voxels
+/// are kept on their own and sorted into walk order.
+inline constexpr std::uint64_t dense_cells_per_voxel = 8;
 
 }  // namespace cubewright::tuning

@@ -111,11 +111,11 @@ conversion_result& finished(conversion_result& result, const voxel_tally& tally)
   return result;
 }
 
-// Reads a .vox input into its grid of placed cells; false when it cannot be
-// read or is too large (result.failure says why).
-bool read_vox_grid(const conversion_request& request, conversion_result& result, voxel_grid& grid) {
-  const vox_grid_read read = read_vox_grid(request.text, grid, request.plan.in_pieces);
-  const vox_read_result& scene = read.read;
+// Reads a .vox input into its placed cells; false when it cannot be read
+// (result.failure says why).
+bool read_vox_cells(const conversion_request& request, conversion_result& result,
+                    model_cells& cells) {
+  const vox_read_result scene = read_vox_cells(request.text, cells, request.plan.in_pieces);
   if (!scene.error.empty()) {
     result.failure = "cannot read model: " + request.input_path +
                      ": damaged .vox file: " + scene.error + ", at byte " +
@@ -135,12 +135,14 @@ bool read_vox_grid(const conversion_request& request, conversion_result& result,
                                                            : " further animation frames") +
                            "; only the first is converted");
   }
-  if (read.too_large) {
-    result.failure = "cannot convert: " + request.input_path +
-                     ": the scene's bounding box holds more than 2^28 cells";
-    return false;
-  }
   return true;
+}
+
+// The refusal of an export whose box is too large for one.
+std::string csv_box_failure(const std::string& path) {
+  return "cannot convert: " + path +
+         ": the model's bounding box holds more than 2^28 cells, too many for a CSV export"
+         " (a .vox file or a document holds it)";
 }
 
 // Where a voxel of an input without line numbers came from: nowhere in
@@ -166,10 +168,10 @@ bool for_each_csv_voxel(const conversion_request& request, conversion_result& re
 template <typename Consume>
 bool for_each_vox_voxel(const conversion_request& request, conversion_result& result,
                         Consume& consume) {
-  voxel_grid grid;
-  if (!read_vox_grid(request, result, grid)) return false;
+  model_cells cells;
+  if (!read_vox_cells(request, result, cells)) return false;
   bool going = true;
-  for_each_voxel_in_walk_order(grid, [&](const cell_voxel& cell) {
+  for_each_cell_in_walk_order(cells, [&](const cell_voxel& cell) {
     if (going) going = consume(placed_record(cell, request.placement), no_line);
   });
   return going;
@@ -250,45 +252,53 @@ conversion_result write_cells(const conversion_request& request, output_sink sin
   // voxels in the export's own order, once each: then an export is written
   // from the pieces as they are, in the box gathered as they were read.
   const bool walk_ordered = collector.run.walk_ordered;
-  std::vector<cell_voxel> cells;
-  if (!walk_ordered || request.format != output_format::csv) cells = joined_pieces(pieces);
-  voxel_grid grid;
-  if (!(walk_ordered ? make_voxel_box(collector.run, grid)
-                     : make_voxel_grid(cells, collector.run.box, grid))) {
-    result.failure = "cannot convert: " + request.input_path +
-                     ": the model's bounding box holds more than 2^28 cells";
-    return result;
-  }
-  if (grid.voxel_count == 0) {
+  const voxel_box& box = collector.run.box;
+  if (collector.run.count == 0) {
     result.failure = "cannot convert: " + request.input_path + ": the model has no voxel to write";
     return result;
   }
-  if (!walk_ordered) cells = std::vector<cell_voxel>();
-  result.voxel_count = grid.voxel_count;
-  // The grid is the voxels' bounding box.
-  result.bounds.add(static_cast<float>(grid.min_x), static_cast<float>(grid.min_y),
-                    static_cast<float>(grid.min_z));
-  result.bounds.add(static_cast<float>(std::int64_t{grid.min_x} + grid.size_x - 1),
-                    static_cast<float>(std::int64_t{grid.min_y} + grid.size_y - 1),
-                    static_cast<float>(std::int64_t{grid.min_z} + grid.size_z - 1));
-  result.grid_min[0] = grid.min_x;
-  result.grid_min[1] = grid.min_y;
-  result.grid_min[2] = grid.min_z;
-  result.grid_size[0] = grid.size_x;
-  result.grid_size[1] = grid.size_y;
-  result.grid_size[2] = grid.size_z;
+  // The voxels' bounding box.
+  result.bounds.add(static_cast<float>(box.min[0]), static_cast<float>(box.min[1]),
+                    static_cast<float>(box.min[2]));
+  result.bounds.add(static_cast<float>(box.max[0]), static_cast<float>(box.max[1]),
+                    static_cast<float>(box.max[2]));
   if (request.format == output_format::csv) {
+    // An export holds every cell of its box.
+    std::vector<cell_voxel> cells;
+    if (!walk_ordered) cells = joined_pieces(pieces);
+    voxel_grid grid;
+    if (!(walk_ordered ? make_voxel_box(collector.run, grid) : make_voxel_grid(cells, box, grid))) {
+      result.failure = csv_box_failure(request.input_path);
+      return result;
+    }
+    cells = std::vector<cell_voxel>();
+    result.voxel_count = grid.voxel_count;
+    result.grid_min[0] = grid.min_x;
+    result.grid_min[1] = grid.min_y;
+    result.grid_min[2] = grid.min_z;
+    result.grid_size[0] = grid.size_x;
+    result.grid_size[1] = grid.size_y;
+    result.grid_size[2] = grid.size_z;
     result.sink_failed =
         !(walk_ordered ? write_sproxel_csv(pieces, grid, sink) : write_sproxel_csv(grid, sink));
     result.ok = !result.sink_failed;
     return result;
   }
-  if (!walk_ordered) {
+  // A .vox file takes the cells in walk order, each once, whatever their
+  // box: through a grid where one fits, sorted where the box is mostly
+  // empty.
+  std::vector<cell_voxel> cells = joined_pieces(pieces);
+  if (!walk_ordered && dense_grid_fits(box, cells.size())) {
+    voxel_grid grid;
+    make_voxel_grid(cells, box, grid);
+    cells = std::vector<cell_voxel>();
     cells.reserve(grid.voxel_count);
     for_each_voxel_in_walk_order(grid,
                                  [&cells](const cell_voxel& voxel) { cells.push_back(voxel); });
-    grid = voxel_grid();
+  } else if (!walk_ordered) {
+    sort_into_walk_order(cells);
   }
+  result.voxel_count = cells.size();
   const vox_write_result written = write_vox(cells);
   if (!written.error.empty()) {
     result.failure = "cannot convert: " + request.input_path + ": " + written.error;
@@ -339,21 +349,24 @@ conversion_result write_document(const conversion_request& request, output_sink 
     return finished(result, tally);
   }
   if (request.input == content_kind::vox) {
-    // Whole cells with colour bytes: the lines come from the grid's texts.
-    voxel_grid grid;
-    if (!read_vox_grid(request, result, grid)) return result;
-    if (request.plan.in_pieces && !request.count) {
-      result.sink_failed = !write_grid_document_in_pieces(grid, request.placement, request.line_end,
-                                                          sink, request.plan.piece_threads);
+    // Whole cells with colour bytes: the lines come from the texts of the
+    // box's x indices.
+    model_cells cells;
+    if (!read_vox_cells(request, result, cells)) return result;
+    if (!cells.sparse && request.plan.in_pieces && !request.count) {
+      result.sink_failed = !write_grid_document_in_pieces(
+          cells.grid, request.placement, request.line_end, sink, request.plan.piece_threads);
       result.ok = !result.sink_failed;
       return result;
     }
     model_writer writer = open_model_writer(sink, request.line_end);
     write_head(writer);
     grid_line_writer lines;
+    const voxel_box& box = cells.box;
     const bool tabled =
-        open_grid_line_writer(lines, writer, request.placement, grid.min_x, grid.size_x);
-    for_each_voxel_in_walk_order(grid, [&](const cell_voxel& cell) {
+        !box.empty && open_grid_line_writer(lines, writer, request.placement, box.min[0],
+                                            box.max[0] - box.min[0] + 1);
+    for_each_cell_in_walk_order(cells, [&](const cell_voxel& cell) {
       if (tabled) {
         write_grid_voxel(lines, cell.x, cell.y, cell.z, cell.r, cell.g, cell.b);
       } else {

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "memory/large_pages.h"
+#include "tuning.h"
 
 namespace cubewright {
 namespace {
@@ -107,6 +108,24 @@ bool make_voxel_box(const voxel_run& run, voxel_grid& box) {
   box = grid_frame(run.box);
   box.voxel_count = run.count;
   return true;
+}
+
+bool dense_grid_fits(const voxel_box& box, std::uint64_t voxels) {
+  const std::uint64_t cells = box_cells(box);
+  if (cells > max_grid_cells) return false;
+  return cells <= tuning::dense_slack_cells ||
+         cells - tuning::dense_slack_cells <= tuning::dense_cells_per_voxel * voxels;
+}
+
+void sort_into_walk_order(std::vector<cell_voxel>& voxels) {
+  // Stable, so that of the voxels on one cell the last placed comes last.
+  std::stable_sort(voxels.begin(), voxels.end(), walks_before);
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < voxels.size(); ++i) {
+    const bool next_on_cell = i + 1 < voxels.size() && !walks_before(voxels[i], voxels[i + 1]);
+    if (!next_on_cell) voxels[kept++] = voxels[i];
+  }
+  voxels.resize(kept);
 }
 
 bool in_walk_order(const std::vector<cell_voxel>& voxels) {

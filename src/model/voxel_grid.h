@@ -235,4 +235,39 @@ void for_each_voxel_in_walk_order(const voxel_grid& grid, Visit&& visit) {
   for_each_voxel_in_layers(grid, grid.size_y - 1, -1, visit);
 }
 
+/// Whether a dense grid is the form for `voxels` voxels in `box`: the box
+/// holds at most max_grid_cells, and not many more cells than voxels
+/// (tuning::dense_cells_per_voxel, past the first tuning::dense_slack_cells).
+/// Otherwise the voxels are kept on their own and sorted
+/// (sort_into_walk_order): a cell of a grid takes 4 bytes, a kept voxel 16
+/// and as many again to sort it.
+bool dense_grid_fits(const voxel_box& box, std::uint64_t voxels);
+
+/// Sorts `voxels` into walk order and keeps, of the voxels on one cell, the
+/// last: the cells for_each_voxel_in_walk_order gives of make_voxel_grid's
+/// grid, in memory sized by the voxels instead of their box.
+void sort_into_walk_order(std::vector<cell_voxel>& voxels);
+
+/// A model's cells in walk order, each once, in one of two forms: a dense
+/// grid of their box, or, where that box is mostly empty (dense_grid_fits),
+/// the cells alone.
+struct model_cells {
+  voxel_grid grid;                       // the dense form
+  std::vector<cell_voxel> walk_ordered;  // the sparse form
+  voxel_box box;                         // of the cells, in either form
+  bool sparse = false;
+
+  std::size_t count() const { return sparse ? walk_ordered.size() : grid.voxel_count; }
+};
+
+/// Hands every cell to `visit` in walk order, whichever the form.
+template <typename Visit>
+void for_each_cell_in_walk_order(const model_cells& cells, Visit&& visit) {
+  if (cells.sparse) {
+    for (const cell_voxel& cell : cells.walk_ordered) visit(cell);
+  } else {
+    for_each_voxel_in_walk_order(cells.grid, visit);
+  }
+}
+
 }  // namespace cubewright

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "threads/helper_thread.h"
 #include "tuning.h"
@@ -44,15 +46,30 @@ bool placed_corners(const vox_model_placement& placed, std::int32_t (&corners)[2
   return true;
 }
 
-// The box of every voxel a .vox scene places.
+// The box of every voxel a .vox scene places, and how many it places.
 class scene_box final : public vox_scene_visitor {
  public:
+  void start(std::uint64_t placed) override { voxels = placed; }
   void place(const vox_model_placement& placed) override {
     std::int32_t corners[2][3];
     if (!placed_corners(placed, corners)) return;
     for (const auto& corner : corners) box.add(cell_voxel{corner[0], corner[1], corner[2]});
   }
   voxel_box box;
+  std::uint64_t voxels = 0;
+};
+
+// Every voxel a .vox scene places, in the order it places them.
+class scene_voxels final : public vox_scene_visitor {
+ public:
+  explicit scene_voxels(std::vector<cell_voxel>& voxels) : voxels_(voxels) {}
+  void start(std::uint64_t placed) override { voxels_.reserve(static_cast<std::size_t>(placed)); }
+  void place(const vox_model_placement& placed) override {
+    visit_placed_voxels(placed, [this](const cell_voxel& voxel) { voxels_.push_back(voxel); });
+  }
+
+ private:
+  std::vector<cell_voxel>& voxels_;
 };
 
 // Puts every voxel a .vox scene places on a cell of [first, last) into a
@@ -129,16 +146,22 @@ void fill_grid(std::string_view scene, voxel_grid& grid, bool in_two) {
 
 }  // namespace
 
-vox_grid_read read_vox_grid(std::string_view text, voxel_grid& grid, bool in_two) {
-  vox_grid_read result;
+vox_read_result read_vox_cells(std::string_view text, model_cells& cells, bool in_two) {
   scene_box bounds;
-  result.read = read_vox_scene(text, bounds);
-  if (!result.read.error.empty()) return result;
-  if (!open_voxel_grid(bounds.box, grid)) {
-    result.too_large = true;
-    return result;
+  vox_read_result result = read_vox_scene(text, bounds);
+  if (!result.error.empty()) return result;
+  model_cells made;
+  made.box = bounds.box;
+  if (dense_grid_fits(bounds.box, bounds.voxels)) {
+    open_voxel_grid(bounds.box, made.grid);
+    fill_grid(text, made.grid, in_two);
+  } else {
+    made.sparse = true;
+    scene_voxels keeping(made.walk_ordered);
+    read_vox_scene(text, keeping);
+    sort_into_walk_order(made.walk_ordered);
   }
-  fill_grid(text, grid, in_two);
+  cells = std::move(made);
   return result;
 }
 

@@ -1,4 +1,5 @@
-// A .vox scene's voxels in a grid of their placed cells.
+// A .vox scene's voxels as the cells they are placed on: a grid of their box,
+// or the cells alone where that box is mostly empty.
 #pragma once
 
 #include <string_view>
@@ -8,21 +9,17 @@
 
 namespace cubewright {
 
-/// What reading a scene into its grid found: `read.error` and
-/// `read.error_offset` for a damaged file, `read.frames_left_out`, and
-/// whether the scene's bounding box holds more than max_grid_cells.
-struct vox_grid_read {
-  vox_read_result read;
-  bool too_large = false;
-};
-
-/// Reads the scene of .vox `text` into `grid`, the box of every voxel it
-/// places, later voxels winning a shared cell. The scene is walked for the
-/// box and then for the cells, so that the voxels are never kept on their
-/// own. With `in_two`, two threads fault in and fill the halves of a large
-/// grid: the system clears every fresh page, which takes most of the time,
-/// and two cores clear twice as many. The grid is complete only when the
-/// result holds no error and is not too large.
-vox_grid_read read_vox_grid(std::string_view text, voxel_grid& grid, bool in_two);
+/// Reads the scene of .vox `text` into `cells`, later voxels winning a
+/// shared cell; the result has `error` and `error_offset` for a damaged
+/// file, and `frames_left_out`. The scene is walked for its box and its
+/// count of voxels first. Where a dense grid fits them (dense_grid_fits),
+/// the second walk puts the voxels into it, so that they are never kept on
+/// their own; with `in_two`, two threads fault in and fill the halves of a
+/// large grid: the system clears every fresh page, which takes most of the
+/// time, and two cores clear twice as many. Otherwise the second walk keeps
+/// the voxels and sorts them into walk order (sort_into_walk_order): memory
+/// by the voxels, whatever the box. The cells are complete only when the
+/// result holds no error.
+vox_read_result read_vox_cells(std::string_view text, model_cells& cells, bool in_two);
 
 }  // namespace cubewright

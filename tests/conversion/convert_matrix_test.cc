@@ -12,9 +12,14 @@
 #include <random>
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "conversion/convert.h"
+#include "model/voxel_grid.h"
+#include "sproxel_csv/sproxel_writer.h"
+#include "vox_format/scene_grid.h"
+#include "vox_format/vox_reader.h"
 #include "vox_format/vox_writer.h"
 
 namespace cubewright {
@@ -365,32 +370,170 @@ TEST(ConvertMatrix, FurtherModelsOfAFileWithoutASceneAreLeftOutWithANote) {
   }
 }
 
-TEST(ConvertMatrix, BoxesOfMoreThanTwoToTheTwentyEightCellsAreRefused) {
+std::string refused_export(const std::string& path) {
+  return "cannot convert: " + path +
+         ": the model's bounding box holds more than 2^28 cells, too many for a CSV export"
+         " (a .vox file or a document holds it)";
+}
+
+// Only an export holds every cell of its box: a document or a .vox file of
+// voxels far apart is written, an export of them refused.
+TEST(ConvertMatrix, OnlyAnExportRefusesABoxOfMoreThanTwoToTheTwentyEightCells) {
   const std::string document =
       "<model><voxels>\n"
-      "<voxel x=\"0\" y=\"0\" z=\"0\" r=\"1\" g=\"1\" b=\"1\" a=\"1.0\" />\n"
-      "<voxel x=\"1000\" y=\"1000\" z=\"1000\" r=\"1\" g=\"1\" b=\"1\" a=\"1.0\" />\n"
+      "<voxel x=\"0\" y=\"0\" z=\"0\" r=\"0.25\" g=\"0.5\" b=\"0.75\" a=\"1.0\" />\n"
+      "<voxel x=\"1000\" y=\"1000\" z=\"1000\" r=\"0.5\" g=\"0.5\" b=\"0.5\" a=\"1.0\" />\n"
       "</voxels></model>\n";
-  for (const output_format format : {output_format::csv, output_format::vox}) {
-    for (const run_plan& plan : every_plan()) {
-      std::string out;
-      const conversion_result result =
-          convert(document, content_kind::model_document, format, {}, plan, out);
-      EXPECT_FALSE(result.ok);
-      EXPECT_EQ(result.failure,
-                "cannot convert: in: the model's bounding box holds more than 2^28 cells");
-    }
+  const std::vector<cell_voxel> far_apart = {{1000, 1000, 1000, 128, 128, 128},
+                                             {0, 0, 0, 64, 128, 192}};
+  for (const run_plan& plan : every_plan()) {
+    std::string out;
+    conversion_result result =
+        convert(document, content_kind::model_document, output_format::csv, {}, plan, out);
+    EXPECT_FALSE(result.ok);
+    EXPECT_EQ(result.failure, refused_export("in"));
+    result = convert(document, content_kind::model_document, output_format::vox, {}, plan, out);
+    ASSERT_TRUE(result.ok) << result.failure;
+    EXPECT_EQ(result.voxel_count, 2u);
+    EXPECT_EQ(keys(read_model_cells(out, content_kind::vox, "out").placed), keys(far_apart));
   }
-  // A scene of two models far apart, as the writer places them.
-  std::string out;
-  const std::vector<cell_voxel> far_apart = {{0, 0, 0, 1, 1, 1}, {1000, 1000, 1000, 1, 1, 1}};
+  // The same cells as a scene of two models far apart, as the writer
+  // places them.
   const vox_write_result written = write_vox(far_apart);
   ASSERT_TRUE(written.error.empty());
-  const conversion_result result =
-      convert(written.bytes, content_kind::vox, output_format::xml, {}, {}, out);
-  EXPECT_FALSE(result.ok);
-  EXPECT_EQ(result.failure,
-            "cannot convert: in: the scene's bounding box holds more than 2^28 cells");
+  std::vector<plain_voxel> voxels;
+  for (const cell_voxel& c : far_apart) {
+    voxels.push_back({{static_cast<float>(c.x), static_cast<float>(c.y), static_cast<float>(c.z)},
+                      {c.r, c.g, c.b}});
+  }
+  for (const run_plan& plan : every_plan()) {
+    std::string out;
+    conversion_result result =
+        convert(written.bytes, content_kind::vox, output_format::xml, {}, plan, out);
+    ASSERT_TRUE(result.ok) << result.failure;
+    EXPECT_EQ(out, plain_document(voxels));
+    result = convert(written.bytes, content_kind::vox, output_format::vox, {}, plan, out);
+    ASSERT_TRUE(result.ok) << result.failure;
+    EXPECT_EQ(out, written.bytes);
+    result = convert(written.bytes, content_kind::vox, output_format::csv, {}, plan, out);
+    EXPECT_FALSE(result.ok);
+    EXPECT_EQ(result.failure, refused_export("in"));
+  }
+}
+
+// Scene chunks, for scenes of several models.
+std::string dictionary(const std::vector<std::pair<std::string, std::string>>& entries) {
+  std::string out = u32(static_cast<std::uint32_t>(entries.size()));
+  for (const auto& [key, value] : entries) {
+    out += u32(static_cast<std::uint32_t>(key.size())) + key +
+           u32(static_cast<std::uint32_t>(value.size())) + value;
+  }
+  return out;
+}
+std::string transform(std::uint32_t id, std::uint32_t child,
+                      const std::vector<std::pair<std::string, std::string>>& frame) {
+  return chunk("nTRN", u32(id) + dictionary({}) + u32(child) + u32(0xffffffffu) + u32(0xffffffffu) +
+                           u32(1) + dictionary(frame));
+}
+
+// A random scene: models of random records (some on one cell, colour 0
+// among them), each turned by a random rotation or mirror, the first ones
+// overlapping near the origin and, when `spread`, the last far off along
+// every axis.
+std::string random_scene(std::mt19937& random, bool spread) {
+  const int models = 2 + static_cast<int>(random() % 4);
+  std::string children;
+  for (int m = 0; m < models; ++m) {
+    std::uint32_t size[3];
+    for (std::uint32_t& side : size) side = 1 + static_cast<std::uint32_t>(random() % 8);
+    const int count = static_cast<int>(random() % 120);
+    std::string records;
+    for (int i = 0; i < count; ++i) {
+      for (const std::uint32_t side : size) records += static_cast<char>(random() % side);
+      records += static_cast<char>(random() % 6 == 0 ? 0 : 1 + random() % 40);
+    }
+    children += chunk("SIZE", u32(size[0]) + u32(size[1]) + u32(size[2])) +
+                chunk("XYZI", u32(static_cast<std::uint32_t>(count)) + records);
+  }
+  std::string group = u32(1) + dictionary({}) + u32(static_cast<std::uint32_t>(models));
+  for (int m = 0; m < models; ++m) group += u32(static_cast<std::uint32_t>(2 + 2 * m));
+  children += transform(0, 1, {}) + chunk("nGRP", group);
+  for (int m = 0; m < models; ++m) {
+    const bool far = spread && m == models - 1;
+    std::string t;
+    for (int axis = 0; axis < 3; ++axis) {
+      const int near = static_cast<int>(random() % 7) - 3;
+      const int off = 110 + static_cast<int>(random() % 40);
+      t += (axis == 0 ? "" : " ") + std::to_string(far ? (random() % 2 ? off : -off) : near);
+    }
+    int c0 = static_cast<int>(random() % 3);
+    int c1 = static_cast<int>(random() % 2);
+    if (c1 >= c0) ++c1;
+    const int rotation = c0 | c1 << 2 | static_cast<int>(random() % 8) << 4;
+    const auto id = static_cast<std::uint32_t>(2 + 2 * m);
+    children += transform(id, id + 1, {{"_t", t}, {"_r", std::to_string(rotation)}});
+    children += chunk("nSHP", u32(id + 1) + dictionary({}) + u32(1) +
+                                  u32(static_cast<std::uint32_t>(m)) + dictionary({}));
+  }
+  return vox_file(children);
+}
+
+// A scene whose box is mostly empty keeps its cells alone and sorts them
+// (read_vox_cells): every output of it, and the picture's cells, must be
+// those of the dense grid of the voxels the scene places, later voxels
+// winning a shared cell, under every placement and plan.
+TEST(ConvertMatrix, SparseScenesGiveTheBytesOfTheirDenseGrid) {
+  std::mt19937 random(5150);
+  int sparse_rounds = 0;
+  for (int round = 0; round < 16; ++round) {
+    const bool spread = round % 4 != 0;
+    const std::string scene = random_scene(random, spread);
+    SCOPED_TRACE("round " + std::to_string(round));
+    const vox_read_result kept = read_vox(scene);
+    ASSERT_EQ(kept.error, "");
+    model_cells read;
+    ASSERT_EQ(read_vox_cells(scene, read, false).error, "");
+    sparse_rounds += read.sparse;
+    voxel_grid grid;
+    ASSERT_TRUE(make_voxel_grid(kept.voxels, grid));
+    if (grid.voxel_count == 0) continue;
+    std::vector<cell_voxel> walked;
+    for_each_voxel_in_walk_order(grid, [&](const cell_voxel& c) { walked.push_back(c); });
+    for (const model_placement& placement : placements()) {
+      SCOPED_TRACE("offsets " + std::to_string(placement.offset_x) + " mirrored x " +
+                   std::to_string(placement.axis_factor_x < 0));
+      std::vector<plain_voxel> voxels;
+      std::vector<cell_voxel> placed_cells;
+      for (const cell_voxel& c : walked) {
+        const voxel_record r = placed_record(c, placement);
+        voxels.push_back({{r.x, r.y, r.z}, {c.r, c.g, c.b}});
+        placed_cells.push_back(drawn_cell(r));
+      }
+      // A .vox file of the placed cells, as a grid walks them.
+      voxel_grid placed_grid;
+      ASSERT_TRUE(make_voxel_grid(placed_cells, placed_grid));
+      std::vector<cell_voxel> placed_walk;
+      for_each_voxel_in_walk_order(placed_grid,
+                                   [&](const cell_voxel& c) { placed_walk.push_back(c); });
+      const std::string expected_vox = write_vox(placed_walk).bytes;
+      for (const run_plan& plan : every_plan()) {
+        std::string out;
+        ASSERT_TRUE(convert(scene, content_kind::vox, output_format::xml, placement, plan, out).ok);
+        EXPECT_EQ(out, plain_document(voxels));
+        ASSERT_TRUE(convert(scene, content_kind::vox, output_format::vox, placement, plan, out).ok);
+        EXPECT_EQ(out, expected_vox);
+      }
+      std::string out;
+      ASSERT_TRUE(convert(scene, content_kind::vox, output_format::csv, placement, {}, out).ok);
+      std::string expected_export;
+      write_sproxel_csv(placed_grid, string_sink(expected_export));
+      EXPECT_EQ(out, expected_export);
+      EXPECT_EQ(keys(read_model_cells(scene, content_kind::vox, "in", placement).placed),
+                keys(placed_cells));
+    }
+  }
+  // Most of the spread scenes (not those whose far model placed nothing).
+  EXPECT_GE(sparse_rounds, 8);
 }
 
 }  // namespace

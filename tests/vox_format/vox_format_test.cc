@@ -18,6 +18,7 @@
 #include "model_document/model_writer.h"
 #include "sproxel_csv/sproxel_writer.h"
 #include "support/files.h"
+#include "vox_format/scene_grid.h"
 #include "vox_format/vox_reader.h"
 #include "vox_format/vox_writer.h"
 
@@ -323,9 +324,15 @@ TEST(VoxScene, ConversionPlacesWhatReadVoxKeeps) {
                            "voxformat_test_multiple_models.vox", "voxformat_test_no_models.vox"}) {
     files.push_back(fixture(name));
   }
-  // A box of 8 MiB of cells, which two threads fault in.
+  // A box of 8 MiB of cells with three voxels, whose cells are kept alone,
+  // and the same box filled enough for a grid, which two threads fault in.
   files.push_back(vox_file(model({256, 256, 40}, {{0, 0, 0, 1}, {255, 255, 39, 2}, {7, 9, 11, 3}}) +
                            transform(0, 1) + shape(1, {0})));
+  std::vector<record> every_fifth;
+  for (int z = 0; z < 40; z += 5)
+    for (int y = 0; y < 256; ++y)
+      for (int x = 0; x < 256; ++x) every_fifth.push_back({x, y, z, 1 + (x ^ y) % 9});
+  files.push_back(vox_file(model({256, 256, 40}, every_fifth) + transform(0, 1) + shape(1, {0})));
   for (const std::string& file : files) {
     const vox_read_result kept = read_vox(file);
     ASSERT_EQ(kept.error, "");
@@ -357,6 +364,70 @@ TEST(VoxScene, ConversionPlacesWhatReadVoxKeeps) {
     std::string exported;
     EXPECT_EQ(convert_model(request, string_sink(exported)).ok, grid.voxel_count != 0);
     EXPECT_EQ(exported, expected_export);
+  }
+}
+
+// Two models of 8^3 a given distance apart along every axis, the second
+// with its colours the other way round, then a third model on the first's
+// cells: the later voxels win.
+std::string scene_apart(const std::string& far) {
+  std::vector<record> cube;
+  std::vector<record> reversed;
+  for (int z = 0; z < 8; ++z)
+    for (int y = 0; y < 8; ++y)
+      for (int x = 0; x < 8; ++x) {
+        cube.push_back({x, y, z, 1 + (x + y + z) % 12});
+        reversed.push_back({x, y, z, 12 - (x + y + z) % 12});
+      }
+  return vox_file(model({8, 8, 8}, cube) + model({8, 8, 8}, reversed) +
+                  model({2, 2, 2}, {{0, 0, 0, 200}, {1, 1, 1, 201}}) + transform(0, 1) +
+                  group(1, {2, 4, 6}) + transform(2, 3) + shape(3, {0}) +
+                  transform(4, 5, {{"_t", far}, {"_r", "20"}}) + shape(5, {1}) +
+                  transform(6, 7, {{"_t", "-3 -3 -3"}}) + shape(7, {2}));
+}
+
+TEST(VoxScene, CellsOfAMostlyEmptyBoxAreKeptAloneAtAnyDistance) {
+  // Up to 2^24 away, where every cell is a whole number in single precision
+  // still, and the box holds over 2^76 cells.
+  for (const char* far : {"1000 1000 1000", "16000000 -16000000 16777000", "5 5 5"}) {
+    SCOPED_TRACE(far);
+    const std::string file = scene_apart(far);
+    const vox_read_result kept = read_vox(file);
+    ASSERT_EQ(kept.error, "");
+    model_cells read;
+    ASSERT_EQ(read_vox_cells(file, read, true).error, "");
+    // The cells as a grid would walk them: sorted by walk order, the last
+    // placed of each cell kept.
+    std::vector<cell_voxel> expected = kept.voxels;
+    sort_into_walk_order(expected);
+    std::vector<cell_voxel> walked;
+    for_each_cell_in_walk_order(read, [&](const cell_voxel& v) { walked.push_back(v); });
+    EXPECT_EQ(std::string(far) == "5 5 5", !read.sparse);
+    EXPECT_EQ(read.count(), expected.size());
+    EXPECT_EQ(cells(walked), cells(expected));
+    EXPECT_EQ(sorted_voxels(walked), sorted_voxels(expected));
+    // Its document and its .vox file are written, whatever the box; an
+    // export of a box past 2^28 cells is refused.
+    conversion_request request;
+    request.text = file;
+    request.input = content_kind::vox;
+    request.input_path = "far.vox";
+    std::string document;
+    ASSERT_TRUE(convert_model(request, string_sink(document)).ok);
+    std::string expected_document;
+    model_writer writer = open_model_writer(string_sink(expected_document), "\n", 4096);
+    write_head(writer);
+    for (const cell_voxel& v : expected) write_voxel(writer, placed_record(v, model_placement()));
+    write_tail(writer);
+    EXPECT_TRUE(document == expected_document);
+    request.format = output_format::vox;
+    std::string written;
+    ASSERT_TRUE(convert_model(request, string_sink(written)).ok);
+    EXPECT_TRUE(written == write_vox(expected).bytes);
+    request.format = output_format::csv;
+    std::string exported;
+    const conversion_result result = convert_model(request, string_sink(exported));
+    EXPECT_EQ(result.ok, !read.sparse) << result.failure;
   }
 }
 
