@@ -29,12 +29,15 @@ if(WIN32)
   add_custom_target(windows_texts ALL DEPENDS ${windows_texts})
   install(FILES ${windows_texts} DESTINATION .)
   install(FILES examples/rifle.csv DESTINATION examples)
+  # The pictures README.txt names, where it names them: beside it.
+  install(FILES docs/rifle-preview.png docs/rifle-fit.png DESTINATION .)
 else()
   include(GNUInstallDirs)
   install(TARGETS cubewright RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   # README.md is optional so that a tree without it still packages.
   install(FILES README.md LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR} OPTIONAL)
-  install(FILES docs/modding.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  install(FILES docs/modding.md docs/rifle-preview.png docs/rifle-fit.png
+          DESTINATION ${CMAKE_INSTALL_DOCDIR})
 endif()
 
 set(CPACK_PACKAGE_NAME cubewright)

@@ -7,7 +7,9 @@
 #   prompt (`C:\folder> command`) runs as it stands, through cmd, in the
 #   folder of its prompt: once unpacked to C:\Tools\cubewright as README.txt
 #   suggests, once to a folder with a non-ASCII name; the documents written
-#   are checked against examples/rifle.xml;
+#   are checked against examples/rifle.xml, and the pictures the commands
+#   draw against the ones the zip holds (README.txt shows those as what its
+#   commands draw);
 # - cubewright-drop.bat, given files the way Explorer drops them (paths with
 #   blanks, non-ASCII letters and parentheses, and one file that fails),
 #   converts each to NAME.xml beside it, lists every result and waits for a
@@ -58,7 +60,7 @@ unix_path() {
 }
 
 # --- The archive's contents -------------------------------------------------
-expected_entries=$'LICENSE.txt\nREADME.txt\ncubewright-drop.bat\ncubewright.exe\nexamples/rifle.csv'
+expected_entries=$'LICENSE.txt\nREADME.txt\ncubewright-drop.bat\ncubewright.exe\nexamples/rifle.csv\nrifle-fit.png\nrifle-preview.png'
 entries=$(cmake -E tar tf "$zip" | grep -v '/$' | LC_ALL=C sort)
 if [ "$entries" != "$expected_entries" ]; then
   fail "the zip holds"$'\n'"$entries"$'\n'"instead of"$'\n'"$expected_entries"
@@ -98,6 +100,8 @@ for install in "$readme_folder" 'C:\Инструменты\cubewright'; do
   install_dir=$(unix_path "$install")
   rm -rf "$install_dir" && mkdir -p "$install_dir"
   (cd "$install_dir" && cmake -E tar xf "$zip")
+  # The commands draw the pictures again; none is left to pass for drawn.
+  rm -f "$install_dir"/*.png
   models=''
   for prompt in "${prompts[@]}"; do
     folder=${prompt%%>*}
@@ -115,6 +119,10 @@ for install in "$readme_folder" 'C:\Инструменты\cubewright'; do
     fail "$install\\examples\\rifle.xml is not examples/rifle.xml with CR LF"
   [ -n "$models" ] && [ "$(cat "$models/assault_rifle1.xml" 2>/dev/null)" = "$expected_mirrored" ] ||
     fail "assault_rifle1.xml is not the example mirrored along x and shifted by 11"
+  for picture in "$unpacked"/*.png; do
+    cmp -s "$picture" "$install_dir/${picture##*/}" ||
+      fail "$install\\${picture##*/} as README.txt's commands draw it is not the one in the zip"
+  done
   rm -f "$models/assault_rifle1.xml" "$models/rifle.csv"
 done
 

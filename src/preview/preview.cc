@@ -17,9 +17,10 @@ constexpr int fit_width = 1600;
 constexpr int fit_height = 1200;
 constexpr int max_pixels_per_bin = 32;
 constexpr std::int64_t max_bins = 400;
-constexpr std::int64_t frame_margin = 2;  // cells around everything shown
-constexpr int panel_pad = 30;             // pixels around a drawing area, for axis labels
-constexpr int gap = 16;                   // pixels between panels and at the edges
+constexpr std::int64_t frame_margin = 2;   // cells around everything shown
+constexpr int panel_pad = 30;              // pixels around a drawing area, for axis labels
+constexpr int axis_reach = panel_pad / 3;  // pixels an axis runs past its drawing area
+constexpr int gap = 16;                    // pixels between panels and at the edges
 constexpr int text_scale = 2;
 constexpr int grid_period = 8;
 
@@ -153,6 +154,62 @@ iso_point project(const preview_layout& layout, std::int64_t x, std::int64_t y, 
                    int_of((x + z) * h - y * 2 * h + layout.bins[1] * 2 * h)};
 }
 
+std::string label_text(int axis) { return std::string("+") + axis_names[axis]; }
+
+bool overlap(const pixel_rect& a, const pixel_rect& b) {
+  return a.x < b.x + b.width && b.x < a.x + a.width && a.y < b.y + b.height && b.y < a.y + a.height;
+}
+
+// The axes' names go beyond each axis's + end, beside its line. Near a
+// corner of a small drawing area, or with the origin near the frame's end
+// (large coordinates put several cells in a bin and leave it one bin from
+// the end), two would meet; then one moves clear of the other.
+void place_labels(preview_layout& layout) {
+  const int line_width = text_width("+x", text_scale);
+  const int raised = 8 * text_scale;  // a glyph's height above its descender
+  const auto box = [](int axis, int x, int y) {
+    return pixel_rect{x, y, text_width(label_text(axis), text_scale), 10 * text_scale};
+  };
+  for (int p = 0; p < 3; ++p) {
+    const pixel_rect& area = layout.panels[p];
+    const flat_view& view = flat_views[p];
+    const pixel_rect o = origin_pixel(layout, static_cast<preview_panel>(p));
+    const pixel_rect down =
+        box(view.down, o.x + 5,
+            view.down_flipped ? area.y - axis_reach : area.y + area.height + axis_reach - raised);
+    pixel_rect across = box(
+        view.across,
+        view.across_flipped ? area.x - axis_reach : area.x + area.width + axis_reach - line_width,
+        o.y - raised - 4);
+    if (overlap(across, down)) {
+      // Past the other name, to the side of the axis line away from it.
+      across.y = view.down_flipped ? std::max(o.y + 4, down.y + down.height + 2)
+                                   : std::min(o.y - raised - 4, down.y - across.height - 2);
+    }
+    layout.labels[p][view.across] = across;
+    layout.labels[p][view.down] = down;
+    layout.labels[p][view.depth] = pixel_rect{};
+  }
+
+  // Right of the +x end, above the +y end, left of the +z end.
+  const std::int64_t origin[3] = {bin_of(layout, 0, 0), bin_of(layout, 1, 0), bin_of(layout, 2, 0)};
+  const pixel_rect& area = layout.panels[3];
+  pixel_rect* names = layout.labels[3];
+  for (int a = 0; a < 3; ++a) {
+    std::int64_t end[3] = {origin[0], origin[1], origin[2]};
+    end[a] = layout.bins[a];
+    const iso_point q = project(layout, end[0], end[1], end[2]);
+    const int x = a == 0 ? q.u + 4 : a == 1 ? q.u - line_width / 2 : q.u - line_width - 4;
+    const int y = a == 1 ? q.v - raised - 4 : q.v - raised / 2;
+    names[a] = box(a, area.x + x, area.y + y);
+  }
+  // +x and +z lie apart, on either side of the origin's column; +y, above
+  // that column, rises clear of whichever it would meet.
+  for (int a : {0, 2}) {
+    if (overlap(names[1], names[a])) names[1].y = names[a].y - names[1].height - 2;
+  }
+}
+
 }  // namespace
 
 namespace {
@@ -237,6 +294,7 @@ preview_layout layout_for(const preview_request& request, const cell_bounds& mod
     layout.captions[p] = pixel_rect{left, top - caption_height, column[c], caption_height};
     layout.panels[p] = pixel_rect{left + panel_pad, top + panel_pad, area_width[p], area_height[p]};
   }
+  place_labels(layout);
   return layout;
 }
 
@@ -412,9 +470,7 @@ bool on_grid(const preview_layout& layout, int axis, std::int64_t bin) {
 }
 
 void draw_label(rgba_image& image, int x, int y, int axis) {
-  std::string text = "+";
-  text += axis_names[axis];
-  draw_text(image, x, y, text, axis_colours[axis], text_scale);
+  draw_text(image, x, y, label_text(axis), axis_colours[axis], text_scale);
 }
 
 // A square ring around the origin, dark outside and light inside, so it shows
@@ -498,20 +554,15 @@ void paint_flat_panel(rgba_image& image, const preview_layout& layout, int panel
   const pixel_rect origin = origin_pixel(layout, static_cast<preview_panel>(panel));
   const int origin_x = origin.x;
   const int origin_y = origin.y;
-  const int reach = panel_pad / 3;
-  fill_rect(image, area.x - reach, origin_y, area.width + 2 * reach, 1, axis_colours[view.across]);
-  fill_rect(image, origin_x, area.y - reach, 1, area.height + 2 * reach, axis_colours[view.down]);
+  fill_rect(image, area.x - axis_reach, origin_y, area.width + 2 * axis_reach, 1,
+            axis_colours[view.across]);
+  fill_rect(image, origin_x, area.y - axis_reach, 1, area.height + 2 * axis_reach,
+            axis_colours[view.down]);
   draw_origin_mark(image, origin_x, origin_y);
 
-  // Labels stay inside the panel's margin, clear of the panels beside it.
-  const int label_height = 8 * text_scale;
-  const int label_width = text_width("+x", text_scale);
-  draw_label(image,
-             view.across_flipped ? area.x - reach : area.x + area.width + reach - label_width,
-             origin_y - label_height - 4, view.across);
-  draw_label(image, origin_x + 5,
-             view.down_flipped ? area.y - reach : area.y + area.height + reach - label_height,
-             view.down);
+  for (int axis : {view.across, view.down}) {
+    draw_label(image, layout.labels[panel][axis].x, layout.labels[panel][axis].y, axis);
+  }
 }
 
 // Which face of a cube each pixel of its sprite shows: 0 none, 1 the top,
@@ -546,8 +597,8 @@ int sprite_top(const preview_layout& layout, int column, int row) {
   return (column + row) * layout.iso_half;
 }
 
-// The three-quarter panel's grid, axes, labels and origin mark: all under
-// the model, since drawn over it they would cross cubes they pass behind.
+// The three-quarter panel's grid, axes and origin mark: all under the
+// model, since drawn over it they would cross cubes they pass behind.
 void draw_three_quarter_frame(rgba_image& image, const preview_layout& layout) {
   const pixel_rect& area = layout.panels[3];
   // The grid lies on the plane y = 0, under the model.
@@ -578,12 +629,6 @@ void draw_three_quarter_frame(rgba_image& image, const preview_layout& layout) {
     const iso_point p = project(layout, from[0], from[1], from[2]);
     const iso_point q = project(layout, to[0], to[1], to[2]);
     line(p, q, axis_colours[a]);
-    const int label_width = text_width("+x", text_scale);
-    const int label_height = 8 * text_scale;
-    // Labels sit beyond the + end: right for x, above for y, left for z.
-    const int x = a == 0 ? q.u + 4 : a == 1 ? q.u - label_width / 2 : q.u - label_width - 4;
-    const int y = a == 1 ? q.v - label_height - 4 : q.v - label_height / 2;
-    draw_label(image, area.x + x, area.y + y, a);
   }
 
   const pixel_rect o = origin_pixel(layout, preview_panel::three_quarter);
@@ -729,6 +774,8 @@ void paint_three_quarter_panel(rgba_image& image, const preview_layout& layout,
   }
 
   if (compare != nullptr) draw_compare_ghost(image, layout, *compare, sprite, covered_by_model);
+  // The axes' names go over everything, so that no cube hides one.
+  for (int a = 0; a < 3; ++a) draw_label(image, layout.labels[3][a].x, layout.labels[3][a].y, a);
 }
 
 }  // namespace

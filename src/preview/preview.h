@@ -19,8 +19,9 @@ class preview_sketch;
 /// when given, and `compare` must then be null; otherwise it is `model`,
 /// which must not be null, and `compare` may be. Either vector may be empty
 /// or hold several voxels on one cell (one of them is drawn). The title is
-/// one line of text; bytes outside printable ASCII show as "?", and what
-/// does not fit in 1600 pixels is cut.
+/// one line of UTF-8 text; each character outside printable ASCII shows as
+/// one "?", as does each byte that is not part of a well-formed character,
+/// and what does not fit in 1600 pixels is cut.
 struct preview_request {
   const std::vector<cell_voxel>* model = nullptr;
   const std::vector<cell_voxel>* compare = nullptr;
@@ -96,6 +97,10 @@ struct preview_layout {
   int iso_half = 1;        ///< half the height of a cube's top face, three-quarter panel
   pixel_rect panels[4];    ///< drawing areas, indexed by preview_panel
   pixel_rect captions[4];  ///< the text above each drawing area
+  /// The axes' names ("+x") by panel and axis, each within its panel's
+  /// margin and clear of every other; a flat panel names only its two axes,
+  /// and its third rectangle is empty.
+  pixel_rect labels[4][3];
 };
 
 /// The layout render_preview uses for a request.

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace cubewright {
 namespace {
@@ -24,12 +25,57 @@ void plot(rgba_image& image, int x, int y, rgb_colour colour) {
   p[2] = colour.b;
 }
 
-// The font has glyphs for the bytes 32 to 126 only.
-char printable(char c) { return c >= 32 && c <= 126 ? c : '?'; }
+// How many bytes the well-formed UTF-8 character at the start of `text`
+// takes, 0 when it does not start with one. Overlong forms, surrogates and
+// values past U+10FFFF are not well-formed.
+std::size_t character_length(std::string_view text) {
+  const auto byte = [&text](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+  const unsigned char lead = byte(0);
+  std::size_t length = 0;
+  unsigned char second_low = 0x80;
+  unsigned char second_high = 0xBF;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0) second_low = 0xA0;
+    if (lead == 0xED) second_high = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0) second_low = 0x90;
+    if (lead == 0xF4) second_high = 0x8F;
+  } else {
+    return 0;
+  }
+  if (text.size() < length || byte(1) < second_low || byte(1) > second_high) return 0;
+  for (std::size_t i = 2; i < length; ++i) {
+    if (byte(i) < 0x80 || byte(i) > 0xBF) return 0;
+  }
+  return length;
+}
+
+// The glyphs that show `text`: the font has glyphs for the bytes 32 to 126
+// only, so any other character is one "?", as is each byte that is not
+// part of a well-formed character.
+std::string glyphs_of(std::string_view text) {
+  std::string glyphs;
+  glyphs.reserve(text.size());
+  for (std::size_t at = 0; at < text.size();) {
+    const char c = text[at];
+    if (c >= 32 && c <= 126) {
+      glyphs += c;
+      ++at;
+      continue;
+    }
+    glyphs += '?';
+    at += std::max<std::size_t>(character_length(text.substr(at)), 1);
+  }
+  return glyphs;
+}
 
 // Advance of one glyph at scale 1.
-int glyph_advance(char c) {
-  char text[2] = {printable(c), '\0'};
+int glyph_advance(char glyph) {
+  char text[2] = {glyph, '\0'};
   return stb_easy_font_width(text);
 }
 
@@ -80,7 +126,7 @@ int text_line_height(int scale) { return 12 * scale; }
 
 int text_width(std::string_view text, int scale) {
   int width = 0;
-  for (char c : text) width += glyph_advance(c);
+  for (char glyph : glyphs_of(text)) width += glyph_advance(glyph);
   return width * scale;
 }
 
@@ -90,8 +136,8 @@ int draw_text(rgba_image& image, int x, int y, std::string_view text, rgb_colour
   // a few segments, each a quad of four 16-byte vertices.
   char buffer[64 * 64];
   int pen = x;
-  for (char c : text) {
-    char glyph[2] = {printable(c), '\0'};
+  for (char c : glyphs_of(text)) {
+    char glyph[2] = {c, '\0'};
     const int quads = stb_easy_font_print(0.0f, 0.0f, glyph, nullptr, buffer, sizeof buffer);
     for (std::size_t q = 0; q < static_cast<std::size_t>(quads); ++q) {
       // A quad's first and third vertices are opposite corners.

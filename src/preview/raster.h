@@ -56,11 +56,12 @@ void draw_line(rgba_image& image, int x0, int y0, int x1, int y1, rgb_colour col
 /// Height in pixels of a line of text at `scale`, spacing included.
 int text_line_height(int scale);
 
-/// Width in pixels of `text` on one line at `scale`.
+/// Width in pixels of `text`, UTF-8, on one line at `scale`.
 int text_width(std::string_view text, int scale);
 
-/// Writes one line of text with its top left corner at (x, y). Bytes outside
-/// printable ASCII are drawn as "?". Returns the width drawn.
+/// Writes one line of UTF-8 text with its top left corner at (x, y). Each
+/// character outside printable ASCII is drawn as one "?", and so is each
+/// byte that is not part of a well-formed character. Returns the width drawn.
 int draw_text(rgba_image& image, int x, int y, std::string_view text, rgb_colour colour, int scale);
 
 }  // namespace cubewright

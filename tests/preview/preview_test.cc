@@ -246,6 +246,108 @@ TEST(PreviewEdgeCases, TitleOfAnyBytesIsWritten) {
   EXPECT_GT(dark, 100);
 }
 
+// A character of UTF-8 is one "?", however many bytes it takes; a byte that
+// is not part of a well-formed character is one "?" of its own.
+TEST(PreviewText, EachCharacterOutsideAsciiIsOneQuestionMark) {
+  const struct {
+    const char* text;
+    const char* shown;
+  } cases[] = {
+      {"caf\xc3\xa9", "caf?"},
+      {"\xd0\x9c\xd0\xbe\xd0\xb4\xd0\xb5\xd0\xbb\xd0\xb8", "??????"},  // Cyrillic, 2 bytes each
+      {"\xe2\x82\xac"
+       "5",
+       "?5"},  // 3 bytes
+      {"a\xf0\x9f\x99\x82"
+       "b",
+       "a?b"},                                 // 4 bytes
+      {"\xf4\x8f\xbf\xbf", "?"},               // the last character
+      {"\x01\x7f\t", "???"},                   // ASCII controls
+      {"\x80\xbf x", "?? x"},                  // continuations alone
+      {"\xe2\x82 x", "?? x"},                  // cut short by a blank
+      {"end\xf0\x9f\x99", "end???"},           // cut short by the end
+      {"\xc0\xaf\xe0\x80\xaf", "?????"},       // overlong forms
+      {"\xed\xa0\x80", "???"},                 // a surrogate
+      {"\xf4\x90\x80\x80\xf5\xff", "??????"},  // past U+10FFFF
+      {"\xc3\xc3\xa9", "??"},                  // a lead, then a character
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(text_width(c.text, 2), text_width(c.shown, 2)) << c.shown;
+    rgba_image drawn = make_image(300, 30, blue);
+    rgba_image expected = make_image(300, 30, blue);
+    EXPECT_EQ(draw_text(drawn, 3, 3, c.text, red, 2), draw_text(expected, 3, 3, c.shown, red, 2));
+    EXPECT_TRUE(drawn.pixels == expected.pixels) << c.shown;
+  }
+  EXPECT_TRUE(draw({voxel(0, 0, 0, red)}, nullptr, "\xd0\x9c\xd0\xbe\xd0\xb4 1").image.pixels ==
+              draw({voxel(0, 0, 0, red)}, nullptr, "??? 1").image.pixels);
+}
+
+// The axes' names of every panel, whatever the model's shape, size and
+// place: flat, long, thin, a single voxel, far from the origin on every
+// side (where the origin lands near a corner of the frame, one bin from its
+// end), and at the ends of 32-bit positions.
+TEST(PreviewLabels, NeverMeetAndStayInTheirPanelsMargins) {
+  constexpr int margin = 30;
+  std::vector<std::vector<cell_voxel>> models = {
+      {voxel(0, 0, 0, red)},
+      {voxel(0, 0, 0, red), voxel(40, 0, 40, blue)},   // flat
+      {voxel(0, 0, 0, red), voxel(399, 0, 0, blue)},   // long
+      {voxel(0, 0, 0, red), voxel(0, 0, 2999, blue)},  // long, several cells a bin
+      {voxel(0, 0, 0, red), voxel(0, 700, 0, blue)},   // tall
+      {voxel(-1000000, 0, 0, red), voxel(-999990, 3, 2, blue)},
+      {voxel(std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max(),
+             std::numeric_limits<std::int32_t>::min(), red)},
+  };
+  for (const std::int32_t far : {3, 9, 200, 5000, 123456789}) {
+    for (int corner = 0; corner < 8; ++corner) {
+      const std::int32_t x = corner & 1 ? far : -far;
+      const std::int32_t y = corner & 2 ? far : -far;
+      const std::int32_t z = corner & 4 ? far : -far;
+      models.push_back({voxel(x, y, z, red)});
+      models.push_back({voxel(x, y, z, red), voxel(x / 3, y, z / 3, blue)});
+    }
+  }
+  for (const std::vector<cell_voxel>& model : models) {
+    const picture p = draw(model);
+    const std::string where = "model from " + std::to_string(model.front().x) + "," +
+                              std::to_string(model.front().y) + "," +
+                              std::to_string(model.front().z);
+    std::vector<std::pair<int, pixel_rect>> labels;  // panel, place
+    for (int panel = 0; panel < 4; ++panel) {
+      const pixel_rect& area = p.layout.panels[panel];
+      const pixel_rect padded{area.x - margin, area.y - margin, area.width + 2 * margin,
+                              area.height + 2 * margin};
+      for (int axis = 0; axis < 3; ++axis) {
+        const pixel_rect& label = p.layout.labels[panel][axis];
+        if (label.width == 0) continue;
+        labels.emplace_back(panel, label);
+        EXPECT_TRUE(inside(padded, label)) << where << " panel " << panel << " axis " << axis;
+        // The name is drawn there, in its axis's colour.
+        int coloured = 0;
+        for (int y = label.y; y < label.y + label.height; ++y) {
+          for (int x = label.x; x < label.x + label.width; ++x) {
+            const rgb_colour c = pixel_at(p.image, x, y);
+            coloured += c == rgb_colour{205, 30, 30} || c == rgb_colour{20, 140, 40} ||
+                        c == rgb_colour{30, 70, 215};
+          }
+        }
+        EXPECT_GE(coloured, 40) << where << " panel " << panel << " axis " << axis;
+      }
+    }
+    ASSERT_EQ(labels.size(), 9u) << where;
+    for (std::size_t i = 0; i < labels.size(); ++i) {
+      for (std::size_t j = i + 1; j < labels.size(); ++j) {
+        const pixel_rect& a = labels[i].second;
+        const pixel_rect& b = labels[j].second;
+        const bool apart = a.x + a.width <= b.x || b.x + b.width <= a.x || a.y + a.height <= b.y ||
+                           b.y + b.height <= a.y;
+        EXPECT_TRUE(apart) << where << " panels " << labels[i].first << " and " << labels[j].first
+                           << " at " << a.x << "," << a.y << " and " << b.x << "," << b.y;
+      }
+    }
+  }
+}
+
 // A model's sketch, its voxels added a few at a time.
 preview_sketch sketch_of(const std::vector<cell_voxel>& voxels, const std::int32_t (&low)[3],
                          const std::int32_t (&high)[3]) {
