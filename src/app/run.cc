@@ -14,6 +14,8 @@
 #include "conversion/fit.h"
 #include "conversion/picture.h"
 #include "io/threaded_sink.h"
+#include "model_document/model_reader.h"
+#include "sproxel_csv/export_check.h"
 #include "text/format_number.h"
 
 namespace cubewright {
@@ -89,7 +91,8 @@ constexpr int kept_status = -1;
 // when it is empty, the input itself, or a model of the kind written (after
 // asking, with --ask), and never when it is read-only. Says why not.
 replacing existing_output(const command_line& line, const std::string& output, content_kind writing,
-                          std::string_view written_as, std::string& refusal) {
+                          std::string_view written_as, std::string& refusal,
+                          std::string& skeleton_note) {
   std::string start;
   if (names_standard_stream(output) || !read_file_start(output, recognised_start, start)) {
     return replacing::go;
@@ -105,6 +108,14 @@ replacing existing_output(const command_line& line, const std::string& output, c
     if (line.ask && !ask_yes_no(output + " exists: replace it? [y/N] ")) {
       print_error_line("cubewright: kept " + output + " as it was");
       return replacing::kept;
+    }
+    // The tool writes no skeleton: a rigged document loses its own.
+    std::string old;
+    io_failure unread;
+    if (writing == content_kind::model_document && read_whole_file(output, old, unread) &&
+        holds_skeleton(old)) {
+      skeleton_note = output + " held a skeleton; the new model has none (keep a copy of the "
+                      "rigged document to put it back)";
     }
     return replacing::go;
   }
@@ -262,10 +273,11 @@ conversion_request request_for(const command_line& line, const input_file& sourc
 // back of an export and, with -v, what was written; a fitted run first
 // says how it was fitted.
 int report_success(const command_line& line, const conversion_result& result,
-                   const std::string& fitted) {
+                   const std::string& fitted, const std::string& skeleton_note) {
   const conversion_options& options = line.options;
   if (!fitted.empty()) print_error_line("cubewright: " + fitted);
   for (const std::string& note : result.notes) print_error_line("cubewright: " + note);
+  if (!skeleton_note.empty()) print_error_line("cubewright: " + skeleton_note);
   if (line.format == output_format::csv) {
     // An output whose name begins with "-" would read as an option.
     const std::string options_end = options.output_path.rfind('-', 0) == 0 ? "-- " : "";
@@ -316,6 +328,11 @@ int convert_input(const command_line& line, const input_file& source, bool write
   if (input == content_kind::binary) {
     return fail(binary_input_failure(options.input_path));
   }
+  if (input == content_kind::sproxel_csv && !line.lenient) {
+    if (const std::optional<std::string> fault = export_fault(text, options.input_path)) {
+      return fail_checked("cannot read input: " + *fault + " (--lenient reads it anyway)");
+    }
+  }
   if (input == content_kind::sproxel_csv && !has_grid_header(text)) {
     return fail_checked(grid_size_failure(options.input_path));
   }
@@ -327,7 +344,9 @@ int convert_input(const command_line& line, const input_file& source, bool write
   }
   const content_kind made = written_kind(line.format);
   std::string not_replaced;
-  switch (existing_output(line, options.output_path, made, describe(made), not_replaced)) {
+  std::string skeleton_note;
+  switch (existing_output(line, options.output_path, made, describe(made), not_replaced,
+                          skeleton_note)) {
     case replacing::go:
       break;
     case replacing::refused:
@@ -377,7 +396,7 @@ int convert_input(const command_line& line, const input_file& source, bool write
   }
   if (!commit_output_file(output, failure)) return report(failure, options.output_path);
 
-  return report_success(line, result, fitted);
+  return report_success(line, result, fitted, skeleton_note);
 }
 
 // Converts the one input of a command line into its output.

@@ -174,7 +174,17 @@ TEST(EndToEnd, TooFewFieldsKeepAnExistingOutput) {
   write_file(output, "precious");
   for (const char* text : {"", "3,3\n", ",,\r\n"}) {
     write_file(folder / "in.csv", text);
-    expect_failure(run({folder / "in.csv", output}), "cannot read grid size", folder / "in.csv");
+    expect_failure(run({"--lenient", folder / "in.csv", output}), "cannot read grid size",
+                   folder / "in.csv");
+    EXPECT_EQ(read_file(output), "precious");
+    const process_result strict = run({folder / "in.csv", output});
+    EXPECT_EQ(strict.exit_status, 1);
+    EXPECT_EQ(strict.standard_error.rfind("cubewright: cannot read input: " + folder / "in.csv", 0),
+              0u);
+    EXPECT_NE(strict.standard_error.find(": not a sproxel CSV export: the header must be three "
+                                         "whole numbers (X,Y,Z), found the end of the file"),
+              std::string::npos)
+        << strict.standard_error;
     EXPECT_EQ(read_file(output), "precious");
   }
   EXPECT_EQ(folder.entry_count(), 2);
