@@ -1,41 +1,32 @@
 @echo off
 rem Drop model files on this file: each NAME.csv or NAME.vox becomes NAME.xml
-rem beside it. Every result is listed, and the window stays open for a key.
-rem Paths are handled through variables and delayed expansion only, so that
-rem blanks, parentheses, ampersands and carets in file names stay plain text.
+rem beside it, each NAME.xml becomes NAME.vox. An existing output is only
+rem replaced after you answer y. Every result is listed, and the window stays
+rem open for a key. Paths are handled through variables and delayed
+rem expansion only, so that blanks, parentheses, ampersands and carets in file
+rem names stay plain text.
 setlocal DisableDelayedExpansion
 set "exe=%~dp0cubewright.exe"
-set /a converted=0
+set /a files=0
 set /a failed=0
 
 if not "%~1"=="" goto next
-echo Drop one or more model files (NAME.csv or NAME.vox) on cubewright-drop.bat:
-echo each one becomes NAME.xml in the same folder.
+echo Drop one or more model files (NAME.csv, NAME.vox or NAME.xml) on cubewright-drop.bat:
+echo each one is converted beside itself, NAME.csv and NAME.vox to NAME.xml, NAME.xml to NAME.vox.
 goto wait
 
 :next
 if "%~1"=="" goto summary
 set "input=%~f1"
-set "output=%~dpn1.xml"
-"%exe%" "%input%" "%output%"
-if errorlevel 1 goto failure
-set /a converted+=1
-set "result=converted"
-goto report
-:failure
-set /a failed+=1
-set "result=FAILED   "
-:report
-setlocal EnableDelayedExpansion
-echo !result! !input!
-if "!result!"=="converted" echo           to !output!
-endlocal
+set /a files+=1
+"%exe%" --each --ask -- "%input%"
+if errorlevel 1 set /a failed+=1
 shift
 goto next
 
 :summary
 echo.
-echo %converted% converted, %failed% failed.
+echo %files% dropped, %failed% failed.
 
 :wait
 echo.

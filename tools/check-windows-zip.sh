@@ -138,9 +138,11 @@ for dropped in "$first" "$second" "$broken"; do
     cp examples/rifle.csv "$folder/${dropped##*\\}"
   fi
 done
+# The first one's model exists already: it is replaced only after a y.
+printf '<model>\n</model>\n' >"$(unix_path "${first%\\*}")/$(basename "${first##*\\}" .csv).xml"
 bat=$(unix_path 'C:\Инструменты\cubewright')/cubewright-drop.bat
 status=0
-output=$(cd "$drive_c" && printf '\r\n' |
+output=$(cd "$drive_c" && printf 'y\r\n\r\n' |
   wine cmd /c 'C:\Инструменты\cubewright\cubewright-drop.bat' "$first" "$second" "$broken" 2>&1) ||
   status=$?
 printf '%s\n' "$output" | sed 's/\r$//'
@@ -151,7 +153,8 @@ for converted in "$first" "$second"; do
   [ "$(cat "$xml" 2>/dev/null)" = "$expected_rifle" ] || fail "dropping $converted did not give ${xml##*/}"
 done
 [ ! -e "$(unix_path 'C:\Моды (2)')/empty.xml" ] || fail "a failed drop left empty.xml"
-for line in 'cannot read grid size' '2 converted, 1 failed.' 'Press any key'; do
+for line in 'exists: replace it? [y/N]' 'not a sproxel CSV export' '3 dropped, 1 failed.' \
+  'Press any key'; do
   grep -qF -- "$line" <<<"$output" || fail "the drop window does not show \"$line\""
 done
 

@@ -173,7 +173,13 @@ bool read_input_range(const input_file& file, std::size_t offset, char* out, std
 bool open_output_file(const std::string& path, output_file& file, io_failure& failure) {
   file = output_file{};
   if (path.empty()) return fail(failure, "cannot create output", ENOENT);
-  if (path.back() == '/') return fail(failure, "cannot create output", EISDIR);
+  if (path.back() == '/') {
+    // A name that ends in "/" names a folder, which is never replaced; the
+    // reason is the system's: no such folder, or a file that is none.
+    struct stat status {};
+    const int error = stat(path.c_str(), &status) == 0 ? EISDIR : errno;
+    return fail(failure, "cannot create output", error);
+  }
   file.target_path = path;
 
   const int stream = standard_stream(path);

@@ -114,7 +114,8 @@ replacing existing_output(const command_line& line, const std::string& output, c
     io_failure unread;
     if (writing == content_kind::model_document && read_whole_file(output, old, unread) &&
         holds_skeleton(old)) {
-      skeleton_note = output + " held a skeleton; the new model has none (keep a copy of the "
+      skeleton_note = output +
+                      " held a skeleton; the new model has none (keep a copy of the "
                       "rigged document to put it back)";
     }
     return replacing::go;
@@ -441,10 +442,12 @@ int convert_each(const command_line& line, bool writer_thread) {
       ++failed;
     }
   }
-  std::string summary = "cubewright: " + std::to_string(converted) + " converted";
-  if (kept != 0) summary += ", " + std::to_string(kept) + " kept as they were";
-  summary += ", " + std::to_string(failed) + " failed";
-  print_error_line(summary);
+  if (line.inputs.size() > 1) {
+    std::string summary = "cubewright: " + std::to_string(converted) + " converted";
+    if (kept != 0) summary += ", " + std::to_string(kept) + " kept as they were";
+    summary += ", " + std::to_string(failed) + " failed";
+    print_error_line(summary);
+  }
   return failed == 0 ? 0 : 1;
 }
 

@@ -221,7 +221,9 @@ bool frame_number(const dictionary_values& values, std::int32_t& number) {
 damage read_model_size(byte_reader in, std::size_t chunk_offset, vox_model& model) {
   for (std::size_t axis = 0; axis < 3; ++axis) {
     if (!in.read_i32(model.size[axis])) return {"model size past its chunk", chunk_offset};
-    if (model.size[axis] <= 0) return {"model size of 0 or less", in.pos - 4};
+    // The sizes are unsigned in the file: one past 2^31 - 1 reads negative.
+    if (model.size[axis] < 0) return {"model size too large", in.pos - 4};
+    if (model.size[axis] == 0) return {"model size of 0", in.pos - 4};
   }
   return {};
 }

@@ -16,6 +16,11 @@ struct process_result {
 /// it. Standard output and error are captured byte for byte.
 process_result run_process(const std::string& program, const std::vector<std::string>& arguments);
 
+/// As run_process, with `input` as the whole of its standard input.
+process_result run_process_with_input(const std::string& program,
+                                      const std::vector<std::string>& arguments,
+                                      const std::string& input);
+
 /// Windows only: as run_process, but the program gets a console of its own,
 /// as when Explorer starts it, while its standard streams stay redirected. A
 /// program still running after a minute (waiting for a key that never comes)

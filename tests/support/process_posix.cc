@@ -23,6 +23,20 @@ std::string slurp_and_remove(const std::string& path) {
 }  // namespace
 
 process_result run_process(const std::string& program, const std::vector<std::string>& arguments) {
+  return run_process_with_input(program, arguments, "");
+}
+
+process_result run_process_with_input(const std::string& program,
+                                      const std::vector<std::string>& arguments,
+                                      const std::string& input) {
+  char in_path[] = "/tmp/cubewright-test-in-XXXXXX";
+  const int in_fd = mkstemp(in_path);
+  if (in_fd >= 0) {
+    if (write(in_fd, input.data(), input.size()) != static_cast<ssize_t>(input.size())) {
+      std::perror("write");
+    }
+    close(in_fd);
+  }
   char out_path[] = "/tmp/cubewright-test-out-XXXXXX";
   char err_path[] = "/tmp/cubewright-test-err-XXXXXX";
   const int out_fd = mkstemp(out_path);
@@ -30,8 +44,8 @@ process_result run_process(const std::string& program, const std::vector<std::st
   process_result result;
   const pid_t child = fork();
   if (child == 0) {
-    const int null_fd = open("/dev/null", O_RDONLY);
-    dup2(null_fd, 0);
+    const int input_fd = open(in_path, O_RDONLY);
+    dup2(input_fd, 0);
     dup2(out_fd, 1);
     dup2(err_fd, 2);
     std::vector<char*> argv;
@@ -48,6 +62,7 @@ process_result run_process(const std::string& program, const std::vector<std::st
   if (child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status)) {
     result.exit_status = WEXITSTATUS(status);
   }
+  std::remove(in_path);
   result.standard_output = slurp_and_remove(out_path);
   result.standard_error = slurp_and_remove(err_path);
   return result;

@@ -67,7 +67,8 @@ std::string read_back_and_close(HANDLE file) {
 }
 
 process_result run(const std::string& program, const std::vector<std::string>& arguments,
-                   DWORD creation_flags, DWORD wait_limit) {
+                   DWORD creation_flags, DWORD wait_limit,
+                   const std::string* input_text = nullptr) {
   process_result result;
   const std::wstring application = to_wide(program);
   std::wstring command_line;
@@ -77,8 +78,16 @@ process_result run(const std::string& program, const std::vector<std::string>& a
   SECURITY_ATTRIBUTES inherit{};
   inherit.nLength = sizeof inherit;
   inherit.bInheritHandle = TRUE;
-  const HANDLE input = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                   &inherit, OPEN_EXISTING, 0, nullptr);
+  HANDLE input = INVALID_HANDLE_VALUE;
+  if (input_text != nullptr) {
+    input = capture_file(L"in");
+    DWORD wrote = 0;
+    WriteFile(input, input_text->data(), static_cast<DWORD>(input_text->size()), &wrote, nullptr);
+    SetFilePointer(input, 0, nullptr, FILE_BEGIN);
+  } else {
+    input = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                        OPEN_EXISTING, 0, nullptr);
+  }
   const HANDLE output = capture_file(L"out");
   const HANDLE error = capture_file(L"err");
 
@@ -115,6 +124,12 @@ process_result run(const std::string& program, const std::vector<std::string>& a
 
 process_result run_process(const std::string& program, const std::vector<std::string>& arguments) {
   return run(program, arguments, 0, INFINITE);
+}
+
+process_result run_process_with_input(const std::string& program,
+                                      const std::vector<std::string>& arguments,
+                                      const std::string& input) {
+  return run(program, arguments, 0, INFINITE, &input);
 }
 
 process_result run_process_on_own_console(const std::string& program,
