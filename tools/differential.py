@@ -138,13 +138,14 @@ def filled_cells(tokens, sizes):
 
 class Case:
     """One input and command line: positional arguments, an option the
-    program does not know (or None), the input's bytes (None: no input) and
-    an output that exists before the run (or None)."""
+    program does not know (or None), -v or not, the input's bytes (None: no
+    input) and an output that exists before the run (or None)."""
 
     def __init__(self):
         self.csv = b""
         self.positionals = ["in.csv", "out.xml"]
         self.unknown = None
+        self.verbose = False
         self.existing = None
 
 
@@ -284,7 +285,7 @@ FAULTS = ("header", "cells", "cell", "line end", "byte order mark", "offset", "s
 
 
 def random_case(rng):
-    """A case, meant to be well-formed half the time; the model judges it."""
+    """A case, meant to be well-formed half the time (the model judges it), -v in a tenth."""
     case = Case()
     line_end = rng.choice(["\n", "\r\n"])
     sizes = [rng.randint(1, 4) for _ in range(3)]
@@ -343,6 +344,7 @@ def random_case(rng):
         case.csv = rng.choice([b"", b"3,2", b",,\r\n", b"4\n\n5\n", b"\xef\xbb\xbf1\n1\n"])
     elif fault == "unknown option":
         case.unknown = rng.choice(UNKNOWN_OPTIONS)
+    case.verbose = rng.random() < 0.1
     if rng.random() < 0.25:
         case.existing = b"<model>\n<voxels>\n</voxels>\n</model>\n"
     return case
@@ -353,6 +355,7 @@ def command_line(rng, case, mode, with_flag):
     sometimes followed by "--"; all options first without the flag."""
     arguments = list(case.positionals)
     options = [case.unknown] if case.unknown else []
+    options += [rng.choice(["-v", "--verbose"])] if case.verbose else []
     if mode == "lenient" and with_flag:
         options.append("--lenient")
     last = -1
@@ -373,7 +376,12 @@ def snapshot(folder):
     return result
 
 
-def judge(expected, run, before, after, line_end):
+def one_line(text, line_end):
+    body = text[:-len(line_end)]
+    return text.endswith(line_end) and "\n" not in body and "\r" not in body
+
+
+def judge(expected, verbose, run, before, after, line_end):
     kind, detail = expected
     error = run.stderr.decode("utf-8", "replace")
     if run.returncode != 0 and not run.stderr and not run.stdout:
@@ -385,12 +393,13 @@ def judge(expected, run, before, after, line_end):
     if run.stdout:
         return "wrong standard output"
     if kind == "document":
-        if run.returncode != 0 or error:
+        # -v: one line on standard error, "cubewright: wrote out.xml: N voxels..."
+        note = "cubewright: wrote out.xml: %d voxels" % detail.count(b"<voxel ")
+        noted = error.startswith(note) and one_line(error, line_end) if verbose else not error
+        if run.returncode != 0 or not noted:
             return "wrong status or message"
         return "matched" if after == dict(before, **{"out.xml": detail}) else "wrong document"
-    body = error[:-len(line_end)]
-    if (run.returncode != 1 or not error.startswith(detail) or not error.endswith(line_end)
-            or "\n" in body or "\r" in body):
+    if run.returncode != 1 or not error.startswith(detail) or not one_line(error, line_end):
         return "wrong status or message"
     return "matched" if after == before else "folder changed"
 
@@ -440,6 +449,8 @@ def main():
     try:
         for number in range(1, options.cases + 1):
             case = random_case(rng)
+            # Before --lenient, -v wrote to standard output.
+            case.verbose = case.verbose and not options.without_flag
             fault = strict_fault(case) if len(case.positionals) > 1 else "one argument"
             fault = "unknown option" if case.unknown else fault
             faults[fault or "well-formed"] = faults.get(fault or "well-formed", 0) + 1
@@ -456,7 +467,7 @@ def main():
                 run = subprocess.run(runner + [program] + arguments, cwd=folder,
                                      env=environment, stdin=subprocess.DEVNULL,
                                      capture_output=True)
-                verdict = judge(expected_run(case, mode, line_end), run, before,
+                verdict = judge(expected_run(case, mode, line_end), case.verbose, run, before,
                                 snapshot(folder), line_end)
                 counts[mode][verdict] += 1
                 if verdict != "matched":
