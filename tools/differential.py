@@ -492,9 +492,10 @@ def main():
     for mode in modes:
         print("  %s: %s" % (mode, ", ".join("%d %s" % (count, name)
                                             for name, count in counts[mode].items())))
+    well_formed = faults.pop("well-formed", 0)
     print("  well-formed %d (%.0f %%); first fault of the others: %s" %
-          (faults.get("well-formed", 0), 100.0 * faults.get("well-formed", 0) / max(total, 1),
-           ", ".join("%s %d" % item for item in sorted(faults.items()) if item[0] != "well-formed")))
+          (well_formed, 100.0 * well_formed / max(total, 1),
+           ", ".join("%s %d" % item for item in sorted(faults.items()))))
     if windows:
         print("runner retries after a start that showed no sign of the program: %d" % retries)
     if all(counts[mode]["matched"] == total for mode in modes):
