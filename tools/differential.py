@@ -393,9 +393,12 @@ def judge(expected, verbose, run, before, after, line_end):
     if run.stdout:
         return "wrong standard output"
     if kind == "document":
-        # -v: one line on standard error, "cubewright: wrote out.xml: N voxels..."
-        note = "cubewright: wrote out.xml: %d voxels" % detail.count(b"<voxel ")
-        noted = error.startswith(note) and one_line(error, line_end) if verbose else not error
+        # -v: one line on standard error, "cubewright: wrote out.xml: N voxels, x ..."
+        voxels = detail.count(b"<voxel ")
+        note = "cubewright: wrote out.xml: %d voxel%s" % (voxels, "" if voxels == 1 else "s")
+        rest = error[len(note):]
+        noted = (error.startswith(note) and rest[:1] in (",", line_end[0])
+                 and one_line(error, line_end)) if verbose else not error
         if run.returncode != 0 or not noted:
             return "wrong status or message"
         return "matched" if after == dict(before, **{"out.xml": detail}) else "wrong document"
@@ -444,6 +447,7 @@ def main():
     verdicts = ["matched", "wrong document", "wrong status or message", "wrong standard output",
                 "folder changed", "silent failure"]
     counts = {mode: dict.fromkeys(verdicts, 0) for mode in modes}
+    missed = {mode: {} for mode in modes}
     faults = {}
     started = time.monotonic()
     try:
@@ -452,8 +456,8 @@ def main():
             # Before --lenient, -v wrote to standard output.
             case.verbose = case.verbose and not options.without_flag
             fault = strict_fault(case) if len(case.positionals) > 1 else "one argument"
-            fault = "unknown option" if case.unknown else fault
-            faults[fault or "well-formed"] = faults.get(fault or "well-formed", 0) + 1
+            fault = ("unknown option" if case.unknown else fault) or "well-formed"
+            faults[fault] = faults.get(fault, 0) + 1
             for mode in modes:
                 folder = os.path.join(work, "case")
                 shutil.rmtree(folder, ignore_errors=True)
@@ -471,6 +475,7 @@ def main():
                                 snapshot(folder), line_end)
                 counts[mode][verdict] += 1
                 if verdict != "matched":
+                    missed[mode][fault] = missed[mode].get(fault, 0) + 1
                     print("case %d, %s: %s: status %d, stdout %r, stderr %r, arguments %r, "
                           "input %r" % (number, mode, verdict, run.returncode, run.stdout[:80],
                                         run.stderr[:200], arguments,
@@ -492,6 +497,9 @@ def main():
     for mode in modes:
         print("  %s: %s" % (mode, ", ".join("%d %s" % (count, name)
                                             for name, count in counts[mode].items())))
+        if missed[mode]:
+            print("    did not match, by first fault: " +
+                  ", ".join("%s %d" % item for item in sorted(missed[mode].items())))
     well_formed = faults.pop("well-formed", 0)
     print("  well-formed %d (%.0f %%); first fault of the others: %s" %
           (well_formed, 100.0 * well_formed / max(total, 1),
