@@ -111,7 +111,7 @@ TEST(windows, writes_numbers_as_linux_does_not_as_the_c_runtime) {
 }
 
 TEST(windows, prints_the_usage_text_with_crlf) {
-  const process_result result = run_cubewright({"only-one-argument"});
+  const process_result result = run_cubewright({"--lenient", "only-one-argument"});
   EXPECT_EQ(result.exit_status, 0);
   std::string usage;
   for (const std::string_view line : cubewright::usage_lines) {
@@ -157,7 +157,8 @@ TEST(windows, keeps_the_old_output_when_it_cannot_be_replaced) {
   const std::string input = folder + "\\in.csv";
   const std::string output = folder + "\\out.xml";
   write_file(input, two_cell_csv);
-  write_file(output, "the only copy");
+  const std::string only_copy = cubewright_test::old_document;
+  write_file(output, only_copy);
 
   // Another program holds the old file open and shares nothing.
   const HANDLE holder = CreateFileW(fs::u8path(output).c_str(), GENERIC_READ, 0, nullptr,
@@ -168,7 +169,7 @@ TEST(windows, keeps_the_old_output_when_it_cannot_be_replaced) {
   EXPECT_EQ(held.exit_status, 1);
   EXPECT_EQ(held.standard_error.rfind("cubewright: cannot replace output: " + output + ": ", 0), 0u)
       << held.standard_error;
-  EXPECT_EQ(read_file(output), "the only copy");
+  EXPECT_EQ(read_file(output), only_copy);
   EXPECT_EQ(entries_in(folder), 2);  // no temporary file left behind
 
   // A read-only file is not replaced either.
@@ -177,7 +178,9 @@ TEST(windows, keeps_the_old_output_when_it_cannot_be_replaced) {
                   fs::perm_options::remove);
   const process_result read_only = run_cubewright({input, output});
   EXPECT_EQ(read_only.exit_status, 1);
-  EXPECT_EQ(read_file(output), "the only copy");
+  EXPECT_EQ(read_only.standard_error,
+            "cubewright: will not replace " + output + ": it is read-only\r\n");
+  EXPECT_EQ(read_file(output), only_copy);
   EXPECT_EQ(entries_in(folder), 2);
   fs::permissions(fs::u8path(output), fs::perms::owner_write, fs::perm_options::add);
 
@@ -315,8 +318,8 @@ TEST(windows, every_failure_prints_one_line) {
   const std::string read_only = folder + "\\read-only.xml";
   write_file(input, two_cell_csv);
   write_file(short_input, "3,2\r\n");
-  write_file(held, "held");
-  write_file(read_only, "read-only");
+  write_file(held, cubewright_test::old_document);
+  write_file(read_only, cubewright_test::old_document);
   fs::permissions(fs::u8path(read_only),
                   fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
                   fs::perm_options::remove);
@@ -330,12 +333,14 @@ TEST(windows, every_failure_prints_one_line) {
       {{folder + "\\missing.csv", folder + "\\out.xml"},
        "cannot open input: " + folder + "\\missing.csv: "},
       {{folder, folder + "\\out.xml"}, "cannot read input: " + folder + ": "},
-      {{short_input, folder + "\\out.xml"}, "cannot read grid size: " + short_input + ": "},
+      {{"--lenient", short_input, folder + "\\out.xml"},
+       "cannot read grid size: " + short_input + ": "},
+      {{short_input, folder + "\\out.xml"}, "cannot read input: " + short_input + ":2:1: "},
       {{input, folder + "\\missing\\out.xml"},
        "cannot create output: " + folder + "\\missing\\out.xml: "},
       {{input, folder}, "cannot create output: " + folder + ": "},
       {{input, held}, "cannot replace output: " + held + ": "},
-      {{input, read_only}, "cannot replace output: " + read_only + ": "},
+      {{input, read_only}, "will not replace " + read_only + ": "},
   };
   for (const auto& each : cases) {
     SCOPED_TRACE(each.start);
@@ -347,8 +352,8 @@ TEST(windows, every_failure_prints_one_line) {
     EXPECT_EQ(message.find("\r\n"), message.size() - 2) << message;
   }
   CloseHandle(holder);
-  EXPECT_EQ(read_file(held), "held");
-  EXPECT_EQ(read_file(read_only), "read-only");
+  EXPECT_EQ(read_file(held), cubewright_test::old_document);
+  EXPECT_EQ(read_file(read_only), cubewright_test::old_document);
   fs::permissions(fs::u8path(read_only), fs::perms::owner_write, fs::perm_options::add);
 
   const process_result usage = run_with_read_only_output(held);
