@@ -257,6 +257,9 @@ conversion_request request_for(const command_line& line, const input_file& sourc
   request.format = line.format;
   request.line_end = native_line_end;
   request.count = line.verbose;
+  // An export's positions are checked before the output is opened.
+  request.exact_positions = !line.lenient && line.format == output_format::xml &&
+                            request.input != content_kind::sproxel_csv;
   run_facts facts;
   facts.input = request.input;
   facts.input_size = text.size();

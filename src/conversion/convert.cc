@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "memory/large_pages.h"
 #include "model/voxel_grid.h"
@@ -47,6 +48,39 @@ std::string inexact_failure(const std::string& path, int axis, double reached) {
          text +
          ", which a model document cannot hold exactly (it holds whole numbers from -999999 to "
          "999999; --lenient writes them rounded)";
+}
+
+// The first position of `record` that a document would round, as a failure.
+std::optional<std::string> inexact_record(const voxel_record& record, const std::string& path) {
+  const float at[3] = {record.x, record.y, record.z};
+  for (int axis = 0; axis < 3; ++axis) {
+    if (!written_exactly(at[axis])) return inexact_failure(path, axis, at[axis]);
+  }
+  return std::nullopt;
+}
+
+// The same over a scene's cells, looked at one by one only when their box
+// reaches beyond the whole numbers every document holds.
+std::optional<std::string> inexact_cells(const model_cells& cells, const model_placement& placement,
+                                         const std::string& path) {
+  if (cells.box.empty) return std::nullopt;
+  const float factors[3] = {placement.axis_factor_x, placement.axis_factor_y,
+                            placement.axis_factor_z};
+  const std::int32_t offsets[3] = {placement.offset_x, placement.offset_y, placement.offset_z};
+  bool within = true;
+  for (int axis = 0; axis < 3; ++axis) {
+    for (const std::int64_t end : {cells.box.min[axis], cells.box.max[axis]}) {
+      const double placed = static_cast<double>(end) * static_cast<double>(factors[axis]) +
+                            static_cast<double>(offsets[axis]);
+      within = within && std::fabs(placed) <= exact_limit;
+    }
+  }
+  if (within) return std::nullopt;
+  std::optional<std::string> fault;
+  for_each_cell_in_walk_order(cells, [&](const cell_voxel& cell) {
+    if (!fault) fault = inexact_record(placed_record(cell, placement), path);
+  });
+  return fault;
 }
 
 }  // namespace
@@ -353,6 +387,13 @@ conversion_result write_document(const conversion_request& request, output_sink 
     // box's x indices.
     model_cells cells;
     if (!read_vox_cells(request, result, cells)) return result;
+    if (request.exact_positions) {
+      if (std::optional<std::string> fault =
+              inexact_cells(cells, request.placement, request.input_path)) {
+        result.failure = std::move(*fault);
+        return result;
+      }
+    }
     if (!cells.sparse && request.plan.in_pieces && !request.count) {
       result.sink_failed = !write_grid_document_in_pieces(
           cells.grid, request.placement, request.line_end, sink, request.plan.piece_threads);
@@ -381,6 +422,12 @@ conversion_result write_document(const conversion_request& request, output_sink 
   write_head(writer);
   const bool read =
       for_each_placed_voxel(request, result, [&](const voxel_record& record, const auto&) {
+        if (request.exact_positions) {
+          if (std::optional<std::string> fault = inexact_record(record, request.input_path)) {
+            result.failure = std::move(*fault);
+            return false;
+          }
+        }
         write_voxel(writer, record);
         note(record);
         return !writer.block.failed;

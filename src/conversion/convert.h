@@ -27,6 +27,8 @@ struct conversion_request {
   output_format format = output_format::xml;
   std::string_view line_end = "\n";  // of model documents
   bool count = false;                // fill voxel_count and bounds
+  bool exact_positions = false;      // writing a document from a document or .vox: refuse
+                                     // positions it would round (see inexact_positions)
   run_plan plan;                     // by default on the calling thread alone
 };
 

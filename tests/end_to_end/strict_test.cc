@@ -88,6 +88,14 @@ TEST(Strict, PositionsADocumentCannotHoldExactlyAreRefused) {
   ASSERT_EQ(run({folder / "two.csv", folder / "exact.xml", "1000000", "1000000"}).exit_status, 0);
   EXPECT_NE(read_file(folder / "exact.xml").find("<voxel x=\"1e+06\" y=\"1e+06\""),
             std::string::npos);
+  // The same for a document or a .vox placed far: refused once a voxel
+  // would be rounded, written when each is exact.
+  ASSERT_EQ(run({"--to", "vox", example("rifle.xml"), folder / "rifle.vox"}).exit_status, 0);
+  for (const std::string& model : {example("rifle.xml"), folder / "rifle.vox"}) {
+    expect_refused(run({model, folder / "far.xml", "0", "-1999999"}), "y positions include -");
+    EXPECT_FALSE(file_exists(folder / "far.xml"));
+    EXPECT_EQ(run({model, folder / "near.xml", "-999980", "999990"}).exit_status, 0);
+  }
   const process_result lenient =
       run({"--lenient", folder / "in.csv", folder / "far.xml", "1234567"});
   EXPECT_EQ(lenient.exit_status, 0);
