@@ -122,9 +122,10 @@ bool parse_options_strictly(const std::vector<std::string>& arguments, conversio
     const std::string& text = arguments[axis + 5];
     if (says_no(text)) {
       const std::string name(1, static_cast<char>('x' + axis));
-      error = std::string(switch_names[axis]) + " is " + quoted(text) + ", which mirrors " + name +
-              " all the same: any text there mirrors; write flip to mirror " + name +
-              ", or leave it out (--lenient mirrors)";
+      error = switch_names[axis];
+      error += " is " + quoted(text);
+      error += ", which mirrors " + name + " all the same: any text there mirrors; write flip to ";
+      error += "mirror " + name + ", or leave it out (--lenient mirrors)";
       return false;
     }
   }
@@ -330,7 +331,7 @@ command_line parse_command_line(const std::vector<std::string>& arguments) {
   if (line.each) {
     if (positional.empty())
       return failure("--each needs the files to convert" + std::string(see_help));
-    line.inputs = std::move(positional);
+    line.inputs = positional;
   } else if (positional.size() < 2) {
     if (line.lenient) {
       line.action = program_action::usage;
