@@ -308,17 +308,47 @@ bool option_reader::read(const std::string& argument, const std::vector<std::str
 
 }  // namespace
 
+namespace {
+
+// Whether an argument names one of the options, with or without "=value".
+bool is_known_option(std::string_view argument) {
+  std::string_view value;
+  bool has_value = false;
+  const std::string_view name = option_name(argument, value, has_value);
+  for (const std::string_view known :
+       {"-h", "--help", "--version", "-v", "--verbose", "--lenient", "--each", "--ask", "--to",
+        "--mirror", "--preview", "--compare", "--fit", "--fit-align", "--"}) {
+    if (name == known) return true;
+  }
+  return false;
+}
+
+// Whether --lenient stands among the options.
+bool asks_for_lenient(const std::vector<std::string>& arguments) {
+  for (const std::string& argument : arguments) {
+    if (argument == "--") return false;
+    if (argument == "--lenient") return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 command_line parse_command_line(const std::vector<std::string>& arguments) {
   option_reader reader;
   command_line& line = reader.line;
   if (arguments.empty()) return line;
 
+  // Read the lenient way, a word such as "-x" after the input and the output
+  // is an offset or a switch, as it always was; known options stay options.
+  const bool lenient = asks_for_lenient(arguments);
   std::vector<std::string> positional;
   std::size_t next = 0;
   bool options_ended = false;
   while (next < arguments.size()) {
     const std::string& argument = arguments[next++];
-    if (options_ended || !is_option(argument)) {
+    const bool old_word = lenient && positional.size() >= 2 && !is_known_option(argument);
+    if (options_ended || !is_option(argument) || old_word) {
       positional.push_back(argument);
     } else if (argument == "--") {
       options_ended = true;

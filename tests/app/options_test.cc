@@ -114,6 +114,15 @@ TEST(CommandLine, OptionsStandAnywhereBeforeTheEndOfOptions) {
   EXPECT_EQ(ended.action, program_action::fail);  // "-x" after -- is an offset
   EXPECT_NE(ended.error.find("offset_x"), std::string::npos);
   EXPECT_EQ(parse_command_line({"--", "-in.csv", "out"}).options.input_path, "-in.csv");
+  // Read the lenient way, an unknown word after the input and the output is
+  // an offset or a switch, as it always was.
+  const command_line old = parse_command_line({"--lenient", "in", "out", "-x", "0", "-1", "-q"});
+  ASSERT_EQ(old.action, program_action::convert) << old.error;
+  EXPECT_EQ(old.options.offset_x, 0);
+  EXPECT_EQ(old.options.offset_z, -1);
+  EXPECT_EQ(old.options.axis_factor_x, -1.0f);
+  EXPECT_EQ(parse_command_line({"--lenient", "-x", "in", "out"}).action, program_action::fail);
+  EXPECT_EQ(parse_command_line({"in", "out", "-x", "--lenient"}).action, program_action::convert);
   EXPECT_TRUE(is_option("-v"));
   EXPECT_TRUE(is_option("--"));
   EXPECT_FALSE(is_option("-2"));
